@@ -1,0 +1,16 @@
+// vmcli: runs one controller command per invocation.
+#include <string>
+#include <vector>
+
+#include "cli/app.h"
+#include "cli/console.h"
+#include "cli/link_factory.h"
+#include "link/clock.h"
+
+int main(int argc, char** argv) {
+    vm::cli::StdConsole console;
+    vm::SteadyClock clock;
+    vm::cli::RealLinkFactory links;
+    vm::cli::Environment env{console, clock, links};
+    return vm::cli::RunVmcli(env, std::vector<std::string>(argv, argv + argc));
+}

@@ -1,0 +1,52 @@
+#include "link/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace vm {
+
+namespace {
+std::int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+std::int64_t Clock::nowUs() const {
+    const std::int64_t f = frequency();
+    const std::int64_t c = counter();
+    // Split to avoid overflow of c * 1e6 for large counters.
+    return (c / f) * 1'000'000 + (c % f) * 1'000'000 / f;
+}
+
+void SteadyClock::sleepMs(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::int64_t SteadyClock::counter() const { return steadyNs(); }
+
+ScaledClock::ScaledClock(double speed) : speed_(speed > 0 ? speed : 1.0), origin_(steadyNs()) {}
+
+void ScaledClock::sleepMs(std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::int64_t>(ms * 1000.0 / speed_)));
+}
+
+std::int64_t ScaledClock::counter() const {
+    return static_cast<std::int64_t>(static_cast<double>(steadyNs() - origin_) * speed_);
+}
+
+void VirtualClock::advanceNs(std::int64_t ns) {
+    const std::int64_t now = now_.fetch_add(ns) + ns;
+    Observer observer;
+    {
+        std::lock_guard lock(observerMutex_);
+        observer = observer_;
+    }
+    if (observer) observer(now);
+}
+
+void VirtualClock::setObserver(Observer observer) {
+    std::lock_guard lock(observerMutex_);
+    observer_ = std::move(observer);
+}
+
+}  // namespace vm
