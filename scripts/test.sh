@@ -7,7 +7,7 @@ jobs=$(nproc)
 status=0
 for preset in default asan; do
   echo "== build: $preset"
-  cmake --preset "$preset" > /dev/null
+  cmake --preset "$preset" -DVM_BUILD_TESTS=ON > /dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "== tests: $preset"
   ctest --preset "$preset" -j "$jobs" || status=1
