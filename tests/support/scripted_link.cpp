@@ -54,8 +54,9 @@ int ScriptedLink::Exchange() {
         reply().clear();
         return 1;
     }
-    if (step->expected != "*")
+    if (step->expected != "*") {
         EXPECT_EQ(line, step->expected) << "line " << sent_.size() << " differs from the script";
+    }
     reply().assign(step->reply);
     return step->result;
 }
