@@ -9,6 +9,7 @@
 #include "cli/console.h"
 #include "cli/profiles.h"
 #include "cli/tokens.h"
+#include "cli/words.h"
 #include "link/clock.h"
 #include "link/com_method.h"
 
@@ -17,8 +18,12 @@ namespace vm::cli {
 // Process-wide values owned by the entry point for one run.
 struct CliState {
     static constexpr std::size_t kSampleTableSize = 400;
-    std::array<std::uint8_t, kSampleTableSize> samplesA{};
-    std::array<std::uint8_t, kSampleTableSize> samplesB{};
+    // Calibration samples of the high and low signal levels (sample i of block b at 8 * b + i)
+    // and how many of each the module reported, each limited to the table size.
+    std::array<std::uint8_t, kSampleTableSize> highSamples{};
+    std::array<std::uint8_t, kSampleTableSize> lowSamples{};
+    std::uint32_t highCount = 0;
+    std::uint32_t lowCount = 0;
     // The three stage drive records: commands with one stage word fill the first.
     std::array<StageDriveRecord, 3> stages{};
 };
@@ -64,7 +69,7 @@ public:
     bool developmentMode() const { return developmentMode_; }
     void setDevelopmentMode(bool on) { developmentMode_ = on; }
     // Upper bound of FREQ for MOV and EXT.
-    int maxDriveFrequency() const { return developmentMode_ ? 2000 : 600; }
+    int maxDriveFrequency() const { return MaxDriveFrequency(developmentMode_); }
 
     CliState& state() { return state_; }
 

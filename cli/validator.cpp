@@ -133,7 +133,7 @@ const RangeForm kRangeForms[] = {
     {{"FBENX"}, 10, {kStage, kTol, kClear, kStage, kTol, kClear, kStage, kTol, kClear, kTemp}},
     {{"FBENX"}, 11, {kStage, kTol, kClear, kStage, kTol, kClear, kStage, kTol, kClear, kTemp, kTrqfr}},
     {{"FBCS"}, 6, {kSp, kFlag, kSp, kFlag, kSp, kFlag}},
-    {{"FBFE"}, 3, {kDir, kFlag, Int(1, 20), kFlag}},
+    {{"FBFE"}, 3, {kDir, Int(1, 20), kFlag}},
 };
 
 bool contains(std::initializer_list<std::string_view> list, std::string_view word) {
@@ -227,7 +227,7 @@ std::uint8_t ValidateArguments(TextOut& out, const Words& words, bool developmen
             ++errors;
         }
     }
-    const int maxDriveFrequency = developmentMode ? 2000 : 600;
+    const int maxDriveFrequency = MaxDriveFrequency(developmentMode);
     for (const RangeForm& form : kRangeForms)
         if (form.count == args && contains(form.commands, command))
             errors += checkForm(out, form, words, maxDriveFrequency);

@@ -8,6 +8,9 @@
 
 namespace vm::cli {
 
+// Upper bound of FREQ for MOV and EXT: 600 Hz, or 2000 Hz in development mode.
+constexpr int MaxDriveFrequency(bool developmentMode) { return developmentMode ? 2000 : 600; }
+
 class Words {
 public:
     Words() = default;

@@ -11,8 +11,10 @@ const LinkContext& TestLinkContext() {
     return context;
 }
 
-ScriptedLink::ScriptedLink(std::vector<ScriptStep> steps, const LinkContext& context)
-    : COM_METHOD(context), steps_(std::move(steps)) {}
+ScriptedLink::ScriptedLink(const LinkContext& context) : COM_METHOD(context) {}
+
+ScriptedLink::ScriptedLink(std::initializer_list<ScriptStep> steps, const LinkContext& context)
+    : COM_METHOD(context), steps_(steps) {}
 
 ScriptedLink::~ScriptedLink() {
     if (!allowLeftover && !answerAll_ && next_ < steps_.size())

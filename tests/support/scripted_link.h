@@ -2,6 +2,7 @@
 // A link for tests that checks every command line against the expected one and answers a canned
 // reply (or a link failure), recording every line it was sent. Lines beyond the script, lines
 // that differ from the script and script steps left over at destruction fail the test.
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,9 @@ const LinkContext& TestLinkContext();
 
 class ScriptedLink final : public COM_METHOD {
 public:
-    explicit ScriptedLink(std::vector<ScriptStep> steps = {}, const LinkContext& context = TestLinkContext());
+    explicit ScriptedLink(const LinkContext& context = TestLinkContext());
+    // Steps as a braced list: ScriptedLink link({{"STS 1\r", "_STP\r"}, {"GFS 1\r", "_GFS 0\r"}});
+    ScriptedLink(std::initializer_list<ScriptStep> steps, const LinkContext& context = TestLinkContext());
     ~ScriptedLink() override;
 
     ScriptedLink& expect(std::string line, std::string reply, int result = 0);
