@@ -1,0 +1,37 @@
+#include "gui/model/current_link.h"
+
+#include <cstdarg>
+
+namespace vm::gui {
+
+bool Transaction::exchange(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    link_.command().vformat(fmt, args);
+    va_end(args);
+    const int result = link_.Exchange();
+    parser_.Parse(link_.reply().view());
+    return result != 0;
+}
+
+CurrentLink::~CurrentLink() {
+    if (link_) link_->Close();
+}
+
+void CurrentLink::replace(std::unique_ptr<COM_METHOD> link) {
+    Lock lock(mutex_);
+    if (link_) link_->Close();
+    link_ = std::move(link);
+}
+
+bool CurrentLink::hasLink() const {
+    Lock lock(mutex_);
+    return link_ != nullptr;
+}
+
+StringParser CurrentLink::parser() const {
+    Lock lock(mutex_);
+    return parser_;
+}
+
+}  // namespace vm::gui

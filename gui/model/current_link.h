@@ -1,0 +1,80 @@
+#pragma once
+// The desktop program's current controller link, shared by every window and worker thread, with
+// the one reply parser. Each device-model operation runs as one unit under a single lock (format,
+// exchange, parse, copy out), so two threads can never interleave on the link's buffers, the
+// parser or the model's fields. The lock is recursive: a caller that needs an operation and the
+// fields it filled as one unit holds it around both with hold().
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "gui/model/string_parser.h"
+#include "link/clock.h"
+#include "link/com_method.h"
+
+namespace vm::gui {
+
+// What an operation may touch while it holds the lock.
+class Transaction {
+  public:
+    Transaction(COM_METHOD& link, StringParser& parser, Clock& clock)
+        : link_(link), parser_(parser), clock_(clock) {}
+
+    // Formats the command into the link's command buffer, exchanges it and parses whatever the
+    // reply buffer holds afterwards. Returns true when the exchange reported a failure.
+    bool exchange(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    const StringParser& tokens() const { return parser_; }
+    void sleepMs(std::uint32_t ms) { clock_.sleepMs(ms); }
+
+  private:
+    COM_METHOD& link_;
+    StringParser& parser_;
+    Clock& clock_;
+};
+
+class CurrentLink {
+  public:
+    using Lock = std::unique_lock<std::recursive_mutex>;
+
+    explicit CurrentLink(Clock& clock) : clock_(clock) {}
+    // Closes the link that is still current.
+    ~CurrentLink();
+    CurrentLink(const CurrentLink&) = delete;
+    CurrentLink& operator=(const CurrentLink&) = delete;
+
+    // Makes a new link current. The old one is closed and destroyed once no operation uses it.
+    void replace(std::unique_ptr<COM_METHOD> link);
+    bool hasLink() const;
+
+    // Holds the lock across several operations and field reads.
+    Lock hold() const { return Lock(mutex_); }
+
+    // Runs the connection logic's own calls (list, open, close, device table, selector) under the
+    // lock; fn receives the current link or nullptr.
+    template <class Fn>
+    auto access(Fn&& fn) {
+        Lock lock(mutex_);
+        return fn(link_.get());
+    }
+
+    // Runs one device-model operation under the lock. Without a current link nothing is sent,
+    // noLink() runs instead (also under the lock) and its result is returned.
+    template <class Body, class NoLink>
+    auto run(Body&& body, NoLink&& noLink) {
+        Lock lock(mutex_);
+        if (!link_) return noLink();
+        Transaction t(*link_, parser_, clock_);
+        return body(t);
+    }
+
+    // A copy of the parser with the tokens of the latest reply.
+    StringParser parser() const;
+
+  private:
+    mutable std::recursive_mutex mutex_;
+    Clock& clock_;
+    StringParser parser_;
+    std::unique_ptr<COM_METHOD> link_;
+};
+
+}  // namespace vm::gui

@@ -1,0 +1,161 @@
+#include "gui/model/pci.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace vm::gui {
+
+namespace {
+constexpr bool kFailure = true;
+constexpr bool kSuccess = false;
+
+auto NoLinkFails() {
+    return [] { return kFailure; };
+}
+
+template <std::size_t N>
+void CopyBytes(const StringParser& tokens, std::array<std::uint8_t, N>& out) {
+    for (std::size_t k = 0; k < N; ++k) out[k] = static_cast<std::uint8_t>(tokens.integer(k + 1));
+}
+
+bool BreaksLine(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+}  // namespace
+
+void FixEncoderMap(ModuleMap& map) {
+    if (map[2] == 13) {
+        map[0] = 11;
+        map[1] = 12;
+    }
+    if (map[1] == 12) map[0] = 11;
+}
+
+bool PCI::ReadModuleMap() {
+    return link_.run(
+        [&](Transaction& t) {
+            t.exchange("GCM \r");
+            CopyBytes(t.tokens(), driveModules_);
+            t.exchange("GOM \r");
+            CopyBytes(t.tokens(), encoderModules_);
+            FixEncoderMap(encoderModules_);
+            return kSuccess;
+        },
+        [&] {
+            driveModules_.fill(0);
+            encoderModules_.fill(0);
+            return kFailure;
+        });
+}
+
+bool PCI::HasDriveModule(std::uint8_t a) const {
+    auto lock = link_.hold();
+    return std::find(driveModules_.begin(), driveModules_.end(), a) != driveModules_.end();
+}
+
+bool PCI::HasEncoderModule(std::uint8_t m) const {
+    auto lock = link_.hold();
+    const auto address = static_cast<std::uint8_t>(m + 10);
+    return std::find(encoderModules_.begin(), encoderModules_.end(), address) != encoderModules_.end();
+}
+
+bool PCI::LoadChannel(std::uint8_t m, std::uint8_t c) {
+    const int index = 3 * m + c - 3;
+    if (index < static_cast<int>(kFirstChannelIndex) || index > static_cast<int>(kLastChannelIndex))
+        return kFailure;
+    return link_.run(
+        [&](Transaction& t) {
+            t.exchange("CLS %u\r", static_cast<unsigned>(index));
+            const StringParser& tokens = t.tokens();
+            if (!tokens.is(0, "_CLS")) return kFailure;
+            ChannelRecord& r = channelRecord_;
+            r.frequency = static_cast<std::uint16_t>(tokens.integer(2));
+            r.stepSize = static_cast<std::uint16_t>(tokens.integer(3));
+            r.temperature = static_cast<std::uint16_t>(tokens.integer(4));
+            r.paramB = static_cast<std::uint16_t>(tokens.integer(5));
+            r.paramA = static_cast<std::uint16_t>(tokens.integer(6));
+            r.type.assign(tokens.token(7));
+            r.tag.assign(tokens.token(8));
+            r.invertFlag = static_cast<std::uint16_t>(tokens.integer(9));
+            return kSuccess;
+        },
+        NoLinkFails());
+}
+
+bool PCI::StoreChannel(unsigned index) {
+    return link_.run(
+        [&](Transaction& t) {
+            const ChannelRecord& r = channelRecord_;
+            if (BreaksLine(r.type.view()) || BreaksLine(r.tag.view())) return kFailure;
+            t.exchange("CSS %u %u %u %u %u %u %s %s %u\r", index, unsigned{r.frequency}, unsigned{r.stepSize},
+                       unsigned{r.temperature}, unsigned{r.paramB}, unsigned{r.paramA}, r.type.c_str(),
+                       r.tag.c_str(), unsigned{r.invertFlag});
+            return t.tokens().is(0, "_CSS") ? kSuccess : kFailure;
+        },
+        NoLinkFails());
+}
+
+bool PCI::CommitChannels() {
+    return link_.run(
+        [&](Transaction& t) {
+            t.exchange("STF\r");
+            return t.tokens().is(0, "_STF") ? kSuccess : kFailure;
+        },
+        NoLinkFails());
+}
+
+bool PCI::ReadNetwork() {
+    constexpr bool kRead = true;
+    constexpr bool kNotRead = false;
+    return link_.run(
+        [&](Transaction& t) {
+            t.exchange("IPR\r");
+            if (!t.tokens().is(0, "_IPR")) return kNotRead;
+            CopyBytes(t.tokens(), networkSettings_);
+            return kRead;
+        },
+        [] { return kNotRead; });
+}
+
+bool PCI::WriteNetwork() {
+    return link_.run(
+        [&](Transaction& t) {
+            const NetworkSettings& n = networkSettings_;
+            t.exchange("IPS %u %u %u %u %u %u %u %u %u %u %u %u %u\r", unsigned{n[0]}, unsigned{n[1]},
+                       unsigned{n[2]}, unsigned{n[3]}, unsigned{n[4]}, unsigned{n[5]}, unsigned{n[6]},
+                       unsigned{n[7]}, unsigned{n[8]}, unsigned{n[9]}, unsigned{n[10]}, unsigned{n[11]},
+                       unsigned{n[12]});
+            return kSuccess;
+        },
+        NoLinkFails());
+}
+
+ChannelRecord PCI::channelRecord() const {
+    auto lock = link_.hold();
+    return channelRecord_;
+}
+
+void PCI::setChannelRecord(const ChannelRecord& record) {
+    auto lock = link_.hold();
+    channelRecord_ = record;
+}
+
+ModuleMap PCI::driveModules() const {
+    auto lock = link_.hold();
+    return driveModules_;
+}
+
+ModuleMap PCI::encoderModules() const {
+    auto lock = link_.hold();
+    return encoderModules_;
+}
+
+NetworkSettings PCI::networkSettings() const {
+    auto lock = link_.hold();
+    return networkSettings_;
+}
+
+void PCI::setNetworkSettings(const NetworkSettings& settings) {
+    auto lock = link_.hold();
+    networkSettings_ = settings;
+}
+
+}  // namespace vm::gui
