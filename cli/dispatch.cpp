@@ -1,25 +1,34 @@
 #include "cli/dispatch.h"
 
+#include "cli/drive_module.h"
+#include "cli/modules_network.h"
+
 namespace vm::cli {
 
 namespace {
 
 constexpr bool kDev = true;
 
+// The tool runs these with their reporting flag set, so each ends with its status line.
+void ReportingMOV(Session& s, const Words& w) { HandleMOV(s, w, true); }
+void ReportingEXT(Session& s, const Words& w) { HandleEXT(s, w, true); }
+void ReportingSDC(Session& s, const Words& w) { HandleSDC(s, w, true); }
+void ReportingSTP(Session& s, const Words& w) { HandleSTP(s, w, true); }
+
 const Command kCommands[] = {
-    {"MOV", nullptr, false},
-    {"EXT", nullptr, false},
-    {"SDC", nullptr, false},
-    {"STP", nullptr, false},
-    {"STS", nullptr, false},
-    {"RFS", nullptr, false},
-    {"SCM", nullptr, false},
-    {"SAM", nullptr, false},
-    {"FBP", nullptr, false},
-    {"FBM", nullptr, false},
-    {"FBS", nullptr, false},
-    {"FBX", nullptr, false},
-    {"DESC", nullptr, false},
+    {"MOV", ReportingMOV, false},
+    {"EXT", ReportingEXT, false},
+    {"SDC", ReportingSDC, false},
+    {"STP", ReportingSTP, false},
+    {"STS", HandleSTS, false},
+    {"RFS", HandleRFS, false},
+    {"SCM", HandleSCM, false},
+    {"SAM", HandleSAM, false},
+    {"FBP", HandleFBP, false},
+    {"FBM", HandleFBM, false},
+    {"FBS", HandleFBS, false},
+    {"FBX", HandleFBX, false},
+    {"DESC", HandleDESC, false},
     {"POS", nullptr, false},
     {"POSA", nullptr, false},
     {"RST", nullptr, false},
@@ -51,7 +60,7 @@ const Command kCommands[] = {
     {"HFM", nullptr, false},
     {"RSS", nullptr, false},
     {"INF", nullptr, false},
-    {"INFO", nullptr, false},
+    {"INFO", HandleINFO, false},
     {"FBEN", nullptr, false},
     {"FBENX", nullptr, false},
     {"FBCS", nullptr, false},
@@ -60,10 +69,10 @@ const Command kCommands[] = {
     {"FBFE", nullptr, false},
     {"FBES", nullptr, false},
     {"FU", nullptr, false},
-    {"IPR", nullptr, false},
-    {"SUD", nullptr, false},
-    {"FIV", nullptr, false},
-    {"modlist", nullptr, false},
+    {"IPR", HandleIPR, false},
+    {"SUD", HandleSUD, false},
+    {"FIV", HandleFIV, false},
+    {"modlist", HandleModlist, false},
 };
 
 }  // namespace
