@@ -1,0 +1,155 @@
+// Drive-module command words: moves (stepping and DC level), stops, status, failsafe and the
+// descriptor. Lines address the module by its slot number, 1 to 6.
+#include "sim/model.h"
+
+namespace vm::sim {
+
+namespace {
+
+using Mode = DriveChannel::Mode;
+
+// The status word of a set of channels: any stepping channel makes the module busy, then a
+// held DC level, then external-input drive.
+std::string StatusOf(const DriveModule& module, int first, int last) {
+    bool dc = false;
+    bool external = false;
+    for (int c = first; c <= last; ++c) {
+        const Mode mode = module.channel[c - 1].mode;
+        if (mode == Mode::Stepping) return Ack("MOV");
+        dc = dc || mode == Mode::Dc;
+        external = external || mode == Mode::External;
+    }
+    if (dc) return Ack("MDC");
+    if (external) return Ack("EXT");
+    return Ack("STP");
+}
+
+// Finds the addressed drive module; the reply for a bad line or an empty slot goes to *error.
+DriveModule* Addressed(Model& model, const Request& r, std::string* error) {
+    const auto address = r.integer(0);
+    if (!address) {
+        *error = kCannotRead;
+        return nullptr;
+    }
+    Slot* slot = model.slot(*address, ModuleKind::Drive);
+    if (slot == nullptr) {
+        *error = kNotFound;
+        return nullptr;
+    }
+    return &slot->drive;
+}
+
+// The channel argument at index i, 1 to the module's channel count.
+std::optional<int> ChannelArg(const DriveModule& module, const Request& r, int i) {
+    const auto channel = r.integer(i);
+    if (!channel || *channel < 1 || *channel > module.channels) return std::nullopt;
+    return static_cast<int>(*channel);
+}
+
+// MOV m dir freq stepSize steps riseTime channel waveform [OEMC]. The waveform word "DC" holds
+// the DC level given in the step-size field (0 to 1023) instead of stepping.
+std::string Move(Model& model, const Request& r) {
+    const bool oemc = r.endsWith("OEMC");
+    if (r.argCount() != (oemc ? 9 : 8)) return kCannotRead;
+    std::string error;
+    DriveModule* module = Addressed(model, r, &error);
+    if (module == nullptr) return error;
+    const auto direction = r.integer(1);
+    const auto frequency = r.integer(2);
+    const auto stepSize = r.integer(3);
+    const auto steps = r.integer(4);
+    const auto riseTime = r.integer(5);
+    const auto channel = ChannelArg(*module, r, 6);
+    const std::string& waveform = r.arg(7);
+    if (!direction || !frequency || !stepSize || !steps || !riseTime || !channel) return kCannotRead;
+    if ((*direction != 0 && *direction != 1) || *frequency < 0 || *frequency > 100000 || *stepSize < 0 ||
+        *steps < 0 || *riseTime < 0)
+        return kCannotRead;
+    DriveChannel& ch = module->channel[*channel - 1];
+    ch.direction = static_cast<int>(*direction);
+    ch.frequency = static_cast<int>(*frequency);
+    ch.stepSize = static_cast<int>(*stepSize);
+    ch.steps = *steps;
+    ch.riseTime = static_cast<int>(*riseTime);
+    ch.waveform = waveform;
+    ch.startUs = model.nowUs;
+    ch.stepsDone = 0;
+    if (waveform == "DC") {
+        if (*stepSize > 1023) return kCannotRead;
+        ch.mode = Mode::Dc;
+        ch.dcLevel = static_cast<int>(*stepSize);
+    } else {
+        ch.mode = Mode::Stepping;
+    }
+    return Ack("MOV");
+}
+
+// The channels a status or stop line names: "m" for all, "m c" or "m c OEMC" for one.
+bool ChannelRange(const DriveModule& module, const Request& r, int* first, int* last) {
+    const int args = r.argCount() - (r.endsWith("OEMC") ? 1 : 0);
+    if (args == 1) {
+        *first = 1;
+        *last = module.channels;
+        return true;
+    }
+    if (args != 2) return false;
+    const auto channel = ChannelArg(module, r, 1);
+    if (!channel) return false;
+    *first = *last = *channel;
+    return true;
+}
+
+std::string Stop(Model& model, const Request& r) {
+    std::string error;
+    DriveModule* module = Addressed(model, r, &error);
+    if (module == nullptr) return error;
+    int first = 0;
+    int last = 0;
+    if (!ChannelRange(*module, r, &first, &last)) return kCannotRead;
+    for (int c = first; c <= last; ++c) {
+        DriveChannel& ch = module->channel[c - 1];
+        ch.mode = Mode::Idle;
+        ch.dcLevel = 0;
+    }
+    return Ack("STP");
+}
+
+std::string Status(Model& model, const Request& r) {
+    std::string error;
+    DriveModule* module = Addressed(model, r, &error);
+    if (module == nullptr) return error;
+    int first = 0;
+    int last = 0;
+    if (!ChannelRange(*module, r, &first, &last)) return kCannotRead;
+    return StatusOf(*module, first, last);
+}
+
+// Lines that name only the module.
+template <typename F>
+CommandTable::Handler ModuleOnly(F f) {
+    return [f](Model& model, const Request& r) -> std::string {
+        if (r.argCount() != 1) return kCannotRead;
+        std::string error;
+        DriveModule* module = Addressed(model, r, &error);
+        if (module == nullptr) return error;
+        return f(*module);
+    };
+}
+
+}  // namespace
+
+void RegisterDriveCommands(CommandTable& table) {
+    table.add("MOV", Move);
+    table.add("STP", Stop);
+    table.add("STS", Status);
+    table.add("GFS", ModuleOnly([](DriveModule& m) { return Ack("GFS", {m.failsafe}); }));
+    table.add("RFS", ModuleOnly([](DriveModule& m) {
+                  m.failsafe = 0;
+                  return Ack("RFS");
+              }));
+    table.add("DESC", ModuleOnly([](DriveModule& m) {
+                  return "_DESC " + std::to_string(m.channels) + " " + m.version + "\r";
+              }));
+}
+
+}  // namespace vm::sim

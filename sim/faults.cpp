@@ -1,0 +1,60 @@
+#include "sim/faults.h"
+
+#include <charconv>
+
+namespace vm::sim {
+
+namespace {
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+    const auto* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    return result.ec == std::errc{} && result.ptr == end;
+}
+
+}  // namespace
+
+std::optional<FaultRule> ParseFaultRule(std::string_view text) {
+    FaultRule rule;
+    if (const auto star = text.find('*'); star != std::string_view::npos) {
+        if (!ParseNumber(text.substr(star + 1), rule.count) || rule.count < 0) return std::nullopt;
+        text = text.substr(0, star);
+    }
+    if (const auto at = text.find('@'); at != std::string_view::npos) {
+        rule.word = std::string(text.substr(at + 1));
+        if (rule.word.empty()) return std::nullopt;
+        text = text.substr(0, at);
+    }
+    std::string_view argument;
+    if (const auto colon = text.find(':'); colon != std::string_view::npos) {
+        argument = text.substr(colon + 1);
+        text = text.substr(0, colon);
+    }
+    if (text == "delay") {
+        rule.fault = Fault::Delay;
+        if (!ParseNumber(argument, rule.delayMs)) return std::nullopt;
+    } else if (text == "noreply") {
+        rule.fault = Fault::NoReply;
+        rule.delayMs = 2000;
+        if (!argument.empty() && !ParseNumber(argument, rule.delayMs)) return std::nullopt;
+    } else if (text == "nocr") {
+        rule.fault = Fault::NoCarriageReturn;
+    } else if (text == "split") {
+        rule.fault = Fault::Split;
+        rule.delayMs = 50;
+        if (!argument.empty() && !ParseNumber(argument, rule.splitAt)) return std::nullopt;
+    } else if (text == "close") {
+        rule.fault = Fault::CloseWithoutReply;
+    } else if (text == "corrupt") {
+        rule.fault = Fault::Corrupt;
+    } else {
+        return std::nullopt;
+    }
+    if (rule.fault != Fault::Delay && rule.fault != Fault::NoReply && rule.fault != Fault::Split &&
+        !argument.empty())
+        return std::nullopt;
+    return rule;
+}
+
+}  // namespace vm::sim

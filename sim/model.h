@@ -1,0 +1,156 @@
+#pragma once
+// The state of the virtual rack and the registry of the command words it answers. Each module
+// kind keeps its command words in its own file (front_end.cpp, drive_module.cpp,
+// encoder_module.cpp, sensor_module.cpp) and adds them to the CommandTable through its Register
+// function; commands.cpp calls every Register function once.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/rack.h"
+
+namespace vm::sim {
+
+// One user-memory record: the channel settings the desktop program stores and reads back.
+struct ChannelRecord {
+    int frequency = 200;
+    int stepSize = 100;
+    int temperature = 293;
+    int paramB = 3;
+    int paramA = 6000;
+    std::string type = "PROFILE1";
+    std::string tag = "-";
+    int invert = 0;
+};
+
+struct FrontEnd {
+    static constexpr int kChannels = 18;
+    std::array<ChannelRecord, kChannels> memory{};  // working copy: "CSS" writes, "CLS" reads
+    std::array<ChannelRecord, kChannels> flash{};   // committed copy: "STF" writes
+    // Address mode (255 dynamic), IP address, subnet mask, gateway, most significant octet first.
+    std::array<int, 13> network{255, 192, 168, 1, 100, 255, 255, 255, 0, 192, 168, 1, 1};
+    std::string descriptor = "VMCS";  // the word "SUD" sets
+    std::string version = "2.14";
+};
+
+struct DriveChannel {
+    enum class Mode { Idle, Stepping, Dc, External };
+    Mode mode = Mode::Idle;
+    int direction = 0;
+    int frequency = 0;
+    int stepSize = 0;
+    std::int64_t steps = 0;  // requested steps; 0 steps until stopped
+    int riseTime = 0;
+    std::string waveform;
+    std::int64_t startUs = 0;
+    std::int64_t stepsDone = 0;  // steps made in the current move
+    int dcLevel = 0;
+    std::int64_t totalSteps = 0;  // signed position in steps, for tests and sensors
+};
+
+struct DriveModule {
+    int channels = 3;  // descriptor
+    std::array<DriveChannel, 3> channel{};
+    int failsafe = 0;  // failsafe bits reported by "GFS"
+    std::string version = "3.05";
+};
+
+struct EncoderChannel {
+    enum class Count { Hold, Up, Down };
+    Count count = Count::Hold;
+    std::int64_t counter = 0;  // the count itself; replies carry it offset by 131072
+    int analog = 512;          // RVL value
+    int gain = 128;
+    int high = 180;
+    int low = 60;
+};
+
+struct EncoderModule {
+    std::array<EncoderChannel, 3> channel{};
+    std::string version = "1.12";
+};
+
+struct SensorModule {
+    std::array<std::int64_t, 3> reading{8388608, 8388608, 8388608};
+    std::string version = "1.03";
+};
+
+struct Slot {
+    ModuleKind kind = ModuleKind::Empty;
+    DriveModule drive;
+    EncoderModule encoder;
+    SensorModule sensor;
+};
+
+struct Model {
+    explicit Model(const RackConfig& rackConfig);
+
+    RackConfig rack;
+    FrontEnd front;
+    std::array<Slot, RackConfig::kSlots> slots{};
+    std::int64_t nowUs = 0;
+    // Called after "STF" and "IPS" so the controller can write its state file.
+    std::function<void(const Model&)> persist;
+
+    // Slot 1 to 6 holding the kind, or nullptr.
+    Slot* slot(std::int64_t number, ModuleKind kind);
+    // Encoder and sensor modules: the wire address is the slot number plus 9.
+    Slot* moduleAt(std::int64_t wireAddress, ModuleKind kind) { return slot(wireAddress - 9, kind); }
+
+    // Moves the rack on to the given time: steps of running moves, counters that follow them.
+    void advance(std::int64_t nowUs);
+};
+
+// One received command line split at blanks (runs of blanks count as one, a trailing blank
+// before the carriage return is ignored).
+class Request {
+  public:
+    explicit Request(std::string_view line);
+
+    const std::string& word() const { return words_.empty() ? empty_ : words_[0]; }
+    // Number of words after the command word.
+    int argCount() const { return static_cast<int>(words_.size()) - 1; }
+    // Argument i (0 is the first word after the command word); empty past the end.
+    const std::string& arg(int i) const;
+    // Argument i as a decimal integer with an optional sign; nullopt when it is not one.
+    std::optional<std::int64_t> integer(int i) const;
+    // True when the last word is the given text (for the "OEMC" and "lowlevel" suffixes).
+    bool endsWith(std::string_view suffix) const;
+    const std::string& line() const { return line_; }
+
+  private:
+    std::string line_;
+    std::vector<std::string> words_;
+    std::string empty_;
+};
+
+// Reply helpers: every reply ends with a carriage return.
+std::string Ack(std::string_view word);  // "_WORD\r"
+std::string Ack(std::string_view word, const std::vector<std::int64_t>& values);
+inline const std::string kNotFound = "MNF\r";
+inline const std::string kCannotRead = "CNR\r";
+
+class CommandTable {
+  public:
+    using Handler = std::function<std::string(Model&, const Request&)>;
+    void add(std::string word, Handler handler) { handlers_[std::move(word)] = std::move(handler); }
+    const Handler* find(const std::string& word) const;
+    std::vector<std::string> words() const;
+
+  private:
+    std::map<std::string, Handler> handlers_;
+};
+
+void RegisterFrontEndCommands(CommandTable& table);
+void RegisterDriveCommands(CommandTable& table);
+void RegisterEncoderCommands(CommandTable& table);
+void RegisterSensorCommands(CommandTable& table);
+// All of the above.
+void RegisterCommands(CommandTable& table);
+
+}  // namespace vm::sim
