@@ -36,7 +36,8 @@ constexpr Message kMessages[] = {
     {401, "err 4.01 - arguments should be: POS [ADDR] [CH]\n"},
     {402, "err 4.02 - arguments should be: RST [ADDR] [CH]\n"},
     {403, "err 4.03 - arguments should be: SLD [ADDR] [DC]\n"},
-    {404, "err 4.04 - arguments should be: OEMC [ADDR] [CH] [STAGE] [TEMP] [DIR] [FREQ] [REQ PULSES] [TIMEOUT]\n"},
+    {404,
+     "err 4.04 - arguments should be: OEMC [ADDR] [CH] [STAGE] [TEMP] [DIR] [FREQ] [REQ PULSES] [TIMEOUT]\n"},
     {405, "err 4.05 - arguments should be: DSG/DSH/DSL [ADDR] [CH] [VALUE]\n"},
     {406, "err 4.06 - arguments should be: MLS/MSS [ADDR] [CH]\n"},
     {407, "err 4.07 - arguments should be: CAL [ADDR] [CH]\n"},
@@ -58,8 +59,9 @@ constexpr Message kMessages[] = {
     {510, "err 5.10 - arguments should be: FIV [ADDR]\n"},
     {511, "err 5.11 - arguments should be: SUD [DESCRIPTOR]\n"},
     {512, "err 5.12 - arguments should be: IPR\n"},
-    {513, "err 5.13 - arguments should be: FBEN [STAGE] [TOL] [CLEAR] [STAGE] [TOL] [CLEAR] [STAGE] [TOL] [CLEAR] "
-          "[TEMP] [TRQFR]\n"},
+    {513,
+     "err 5.13 - arguments should be: FBEN [STAGE] [TOL] [CLEAR] [STAGE] [TOL] [CLEAR] [STAGE] [TOL] [CLEAR] "
+     "[TEMP] [TRQFR]\n"},
     {601, "err 6.01 - arguments should be: PGV [ADDR] [CH] [STAGE]\n"},
     {602, "err 6.02 - arguments should be: PGVA [ADDR] [STAGE] [STAGE] [STAGE]\n"},
     {604, "err 6.04 - arguments should be: EXR [ADDR]\n"},
@@ -76,7 +78,8 @@ constexpr Message kMessages[] = {
 };
 
 constexpr std::string_view kFbenDev =
-    "err 5.02 - arguments should be: DEVMODE FBEN [STAGE] [SCAN] [CLEAR] [STAGE] [SCAN] [CLEAR] [STAGE] [SCAN] "
+    "err 5.02 - arguments should be: DEVMODE FBEN [STAGE] [SCAN] [CLEAR] [STAGE] [SCAN] [CLEAR] [STAGE] "
+    "[SCAN] "
     "[CLEAR] [TEMP] [TRQFR]\n";
 constexpr std::string_view kFben =
     "err 5.02 - arguments should be: FBEN [STAGE] [CLEAR] [STAGE] [CLEAR] [STAGE] [CLEAR] [TEMP] [TRQFR]\n";
@@ -107,9 +110,15 @@ constexpr std::string_view kUsage =
 
 void PrintMessage(TextOut& out, int code, bool developmentMode) {
     switch (code) {
-        case 502: out.write(developmentMode ? kFbenDev : kFben); return;
-        case 603: out.write(developmentMode ? kExsDev : kExs); return;
-        case 1000: out.write(kUsage); return;
+        case 502:
+            out.write(developmentMode ? kFbenDev : kFben);
+            return;
+        case 603:
+            out.write(developmentMode ? kExsDev : kExs);
+            return;
+        case 1000:
+            out.write(kUsage);
+            return;
         case 1001:
             out.write("List of stage types:\n");
             PrintStageList(out);

@@ -94,25 +94,40 @@ StageRecord LookupStage(std::string_view word) {
 
 int ProfileCodeOfFamily(int familyCode) {
     switch (familyCode) {
-        case 1000: case 1010: case 1200: case 1300: return kProfileCodeBase + 8;  // PROFILE2
-        case 1001: case 1011: case 1100: return kProfileCodeBase + 7;             // PROFILE1
-        default: return 0;
+        case 1000:
+        case 1010:
+        case 1200:
+        case 1300:
+            return kProfileCodeBase + 8;  // PROFILE2
+        case 1001:
+        case 1011:
+        case 1100:
+            return kProfileCodeBase + 7;  // PROFILE1
+        default:
+            return 0;
     }
 }
 
 double ScaleFactor(char axisKind, int sensorCode, double sensorScale) {
     if (axisKind == 'L') {
         switch (sensorCode) {
-            case 2000: return sensorScale * 1000 / 710;
-            case 2010: return sensorScale * 1000 / 850;
-            case 2100: return sensorScale * 100;
-            case 2200: return sensorScale * 14500;
+            case 2000:
+                return sensorScale * 1000 / 710;
+            case 2010:
+                return sensorScale * 1000 / 850;
+            case 2100:
+                return sensorScale * 100;
+            case 2200:
+                return sensorScale * 14500;
         }
     } else if (axisKind == 'R') {
         switch (sensorCode) {
-            case 2000: return sensorScale * kTwoPi / 710 * 1000000;
-            case 2010: return sensorScale * kTwoPi / 850 * 1000000;
-            case 2300: return sensorScale * kTwoPi * 1000000;
+            case 2000:
+                return sensorScale * kTwoPi / 710 * 1000000;
+            case 2010:
+                return sensorScale * kTwoPi / 850 * 1000000;
+            case 2300:
+                return sensorScale * kTwoPi * 1000000;
         }
     }
     return 0;
@@ -131,19 +146,21 @@ void BuildStageDriveRecord(StageDriveRecord& target, std::string_view word) {
 }
 
 void PrintStageList(TextOut& out) {
-    for (std::size_t i = 0; i < kListedStages; ++i) out.print("%.*s\n", static_cast<int>(kStages[i].word.size()), kStages[i].word.data());
+    for (std::size_t i = 0; i < kListedStages; ++i)
+        out.print("%.*s\n", static_cast<int>(kStages[i].word.size()), kStages[i].word.data());
     out.write("\n");
 }
 
-std::uint16_t ComputeRiseTime(TextOut& out, std::uint16_t paramA, std::uint8_t paramB, std::uint16_t temperature,
-                              std::uint8_t stepSize, std::uint8_t torqueFactor) {
+std::uint16_t ComputeRiseTime(TextOut& out, std::uint16_t paramA, std::uint8_t paramB,
+                              std::uint16_t temperature, std::uint8_t stepSize, std::uint8_t torqueFactor) {
     // The numerator is evaluated in extended precision and only then stored as a double.
     // The constants are doubles promoted to the wider type, as the FPU would load them.
     constexpr long double kPerKelvin = 0.003, kOffset = 0.14, kTwo = 2.0;
     const long double wide = static_cast<long double>(paramB) * kTwo * static_cast<long double>(stepSize) *
                              (static_cast<long double>(temperature) * kPerKelvin + kOffset);
     const double numerator = static_cast<double>(wide);
-    const double denominator = static_cast<double>(static_cast<int>(paramA) * static_cast<int>(torqueFactor)) * 100.0;
+    const double denominator =
+        static_cast<double>(static_cast<int>(paramA) * static_cast<int>(torqueFactor)) * 100.0;
     const double t = std::sqrt(numerator / denominator) * 1000;
     if (t > 5) return t < 65535.0 ? static_cast<std::uint16_t>(t) : std::uint16_t{65535};
     PrintMessage(out, 312);

@@ -21,9 +21,8 @@ struct DriveProfile {
 inline constexpr int kProfileCodeBase = 3000;
 inline constexpr std::size_t kProfileCount = 10;
 
-// The profile table, rows 0 to 9. Built by INIT and released by DUMP in the original program;
-// here it is a constant table, and ProfileTable keeps the INIT/DUMP entry point for the start-up
-// and teardown order.
+// The profile table, rows 0 to 9. It is constant data, so nothing has to build it at start-up or
+// release it at exit.
 const std::array<DriveProfile, kProfileCount>& Profiles();
 
 // Row index of the profile with this exact name, searching rows 9 down to 1; 0 when none.
@@ -63,8 +62,8 @@ void PrintStageList(TextOut& out);
 
 // Rise time in microseconds; prints the torque warning and returns 5 when the result would be 5
 // or less (or not a number).
-std::uint16_t ComputeRiseTime(TextOut& out, std::uint16_t paramA, std::uint8_t paramB, std::uint16_t temperature,
-                              std::uint8_t stepSize, std::uint8_t torqueFactor);
+std::uint16_t ComputeRiseTime(TextOut& out, std::uint16_t paramA, std::uint8_t paramB,
+                              std::uint16_t temperature, std::uint8_t stepSize, std::uint8_t torqueFactor);
 // The direction to send: inverted (1 - dir for 0 or 1) when the profile inverts.
 int ApplyDirection(std::uint8_t invertDirection, int direction);
 

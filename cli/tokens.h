@@ -11,7 +11,7 @@
 namespace vm::cli {
 
 class Tokens {
-public:
+  public:
     static constexpr std::size_t kSlots = 14;
     static constexpr std::size_t kSlotSize = 50;  // 49 characters and a terminator
 
@@ -24,14 +24,16 @@ public:
 
     // Number of tokens of the last Tokenize (separators plus 1, at most 14).
     std::size_t count() const { return count_; }
-    std::string_view operator[](std::size_t k) const { return k < kSlots ? slots_[k].view() : std::string_view{}; }
+    std::string_view operator[](std::size_t k) const {
+        return k < kSlots ? slots_[k].view() : std::string_view{};
+    }
     bool is(std::size_t k, std::string_view word) const { return (*this)[k] == word; }
     bool isAnyOf(std::size_t k, std::initializer_list<std::string_view> words) const;
     // Decimal conversions as atoi / strtod would read the slot.
     long integer(std::size_t k) const;
     double real(std::size_t k) const;
 
-private:
+  private:
     std::array<FixedText<kSlotSize>, kSlots> slots_{};
     std::size_t count_ = 0;
 };

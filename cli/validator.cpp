@@ -20,60 +20,24 @@ struct CountRule {
 };
 
 const CountRule kCountRules[] = {
-    {{"MOV"}, {7, 8}, {}, 301},
-    {{"STP"}, {1}, {}, 302},
-    {{"STS"}, {1}, {}, 303},
-    {{"EXT"}, {6, 7}, {}, 304},
-    {{"SCM"}, {1}, {}, 305},
-    {{"SAM"}, {1}, {}, 306},
-    {{"RFS"}, {1}, {}, 307},
-    {{"FBP"}, {3, 4}, {}, 308},
-    {{"FBM"}, {3}, {}, 309},
-    {{"FBS"}, {1}, {}, 310},
-    {{"FBX"}, {1}, {}, 311},
-    {{"DESC"}, {1}, {}, 315},
-    {{"SDC"}, {2}, {}, 316},
-    {{"POS"}, {2}, {}, 401},
-    {{"RST"}, {2}, {}, 402},
-    {{"SLD"}, {2}, {}, 403},
-    {{"OEMC"}, {6, 8}, {}, 404},
-    {{"DSG", "DSH", "DSL"}, {3}, {}, 405},
-    {{"MLS", "MSS"}, {2}, {}, 406},
-    {{"CAL"}, {2}, {}, 407},
-    {{"CAS"}, {1}, {}, 408},
-    {{"CCT"}, {1}, {}, 409},
-    {{"CRP"}, {1}, {}, 410},
-    {{"CCU"}, {2}, {}, 411},
-    {{"CCD"}, {2}, {}, 412},
-    {{"CSH"}, {2}, {}, 413},
-    {{"POSA"}, {1}, {}, 414},
-    {{"INFO"}, {2}, {}, 501},
-    {{"FBEN"}, {7, 8}, {10, 11}, 502},
-    {{"FBXT"}, {0}, {}, 503},
-    {{"FBCS"}, {6}, {}, 504},
-    {{"FBFE"}, {3}, {}, 505},
-    {{"FBES"}, {0}, {}, 506},
-    {{"FBST"}, {0}, {}, 507},
-    {{"modlist"}, {0}, {}, 508},
-    {{"FU"}, {2}, {}, 509},
-    {{"FIV"}, {1}, {}, 510},
-    {{"SUD"}, {1}, {}, 511},
-    {{"IPR"}, {0}, {}, 512},
-    {{"FBENX"}, {10, 11}, {}, 513},
-    {{"PGV"}, {3}, {}, 601},
-    {{"PGVA"}, {4}, {}, 602},
-    {{"EXS"}, {2}, {3}, 603},
-    {{"EXR"}, {1}, {}, 604},
-    {{"MIS"}, {2}, {}, 605},
-    {{"MAS"}, {2}, {}, 606},
-    {{"MIR"}, {3}, {}, 607},
-    {{"MAR"}, {3}, {}, 608},
-    {{"MMR"}, {2}, {}, 609},
-    {{"SKS"}, {3}, {}, 610},
-    {{"SKR"}, {2}, {}, 611},
-    {{"HFM"}, {3}, {}, 612},
-    {{"RSS"}, {1}, {}, 613},
-    {{"INF"}, {4}, {}, 614},
+    {{"MOV"}, {7, 8}, {}, 301},     {{"STP"}, {1}, {}, 302},           {{"STS"}, {1}, {}, 303},
+    {{"EXT"}, {6, 7}, {}, 304},     {{"SCM"}, {1}, {}, 305},           {{"SAM"}, {1}, {}, 306},
+    {{"RFS"}, {1}, {}, 307},        {{"FBP"}, {3, 4}, {}, 308},        {{"FBM"}, {3}, {}, 309},
+    {{"FBS"}, {1}, {}, 310},        {{"FBX"}, {1}, {}, 311},           {{"DESC"}, {1}, {}, 315},
+    {{"SDC"}, {2}, {}, 316},        {{"POS"}, {2}, {}, 401},           {{"RST"}, {2}, {}, 402},
+    {{"SLD"}, {2}, {}, 403},        {{"OEMC"}, {6, 8}, {}, 404},       {{"DSG", "DSH", "DSL"}, {3}, {}, 405},
+    {{"MLS", "MSS"}, {2}, {}, 406}, {{"CAL"}, {2}, {}, 407},           {{"CAS"}, {1}, {}, 408},
+    {{"CCT"}, {1}, {}, 409},        {{"CRP"}, {1}, {}, 410},           {{"CCU"}, {2}, {}, 411},
+    {{"CCD"}, {2}, {}, 412},        {{"CSH"}, {2}, {}, 413},           {{"POSA"}, {1}, {}, 414},
+    {{"INFO"}, {2}, {}, 501},       {{"FBEN"}, {7, 8}, {10, 11}, 502}, {{"FBXT"}, {0}, {}, 503},
+    {{"FBCS"}, {6}, {}, 504},       {{"FBFE"}, {3}, {}, 505},          {{"FBES"}, {0}, {}, 506},
+    {{"FBST"}, {0}, {}, 507},       {{"modlist"}, {0}, {}, 508},       {{"FU"}, {2}, {}, 509},
+    {{"FIV"}, {1}, {}, 510},        {{"SUD"}, {1}, {}, 511},           {{"IPR"}, {0}, {}, 512},
+    {{"FBENX"}, {10, 11}, {}, 513}, {{"PGV"}, {3}, {}, 601},           {{"PGVA"}, {4}, {}, 602},
+    {{"EXS"}, {2}, {3}, 603},       {{"EXR"}, {1}, {}, 604},           {{"MIS"}, {2}, {}, 605},
+    {{"MAS"}, {2}, {}, 606},        {{"MIR"}, {3}, {}, 607},           {{"MAR"}, {3}, {}, 608},
+    {{"MMR"}, {2}, {}, 609},        {{"SKS"}, {3}, {}, 610},           {{"SKR"}, {2}, {}, 611},
+    {{"HFM"}, {3}, {}, 612},        {{"RSS"}, {1}, {}, 613},           {{"INF"}, {4}, {}, 614},
 };
 
 // One argument check of a range form.
@@ -83,7 +47,9 @@ struct Check {
     double high = 0;
 };
 
-constexpr Check Int(long low, long high) { return {Check::Integer, static_cast<double>(low), static_cast<double>(high)}; }
+constexpr Check Int(long low, long high) {
+    return {Check::Integer, static_cast<double>(low), static_cast<double>(high)};
+}
 constexpr Check kAddr = Int(1, 6);
 constexpr Check kCh = Int(1, 3);
 constexpr Check kTemp = Int(0, 300);
@@ -107,8 +73,12 @@ struct RangeForm {
 };
 
 const RangeForm kRangeForms[] = {
-    {{"STP", "STS", "SCM", "SAM", "RFS", "FBS", "FBX", "DESC", "CAS", "CCT", "CRP", "POSA", "EXR", "RSS"}, 1, {kAddr}},
-    {{"POS", "RST", "MLS", "MSS", "CAL", "CCU", "CCD", "CSH", "MIS", "MAS", "MMR", "SKR", "INFO"}, 2, {kAddr, kCh}},
+    {{"STP", "STS", "SCM", "SAM", "RFS", "FBS", "FBX", "DESC", "CAS", "CCT", "CRP", "POSA", "EXR", "RSS"},
+     1,
+     {kAddr}},
+    {{"POS", "RST", "MLS", "MSS", "CAL", "CCU", "CCD", "CSH", "MIS", "MAS", "MMR", "SKR", "INFO"},
+     2,
+     {kAddr, kCh}},
     {{"PGV", "MIR", "MAR", "HFM"}, 3, {kAddr, kCh, kStage}},
     {{"PGVA", "INF"}, 4, {kAddr, kStage, kStage, kStage}},
     {{"MOV"}, 7, {kAddr, kStage, kTemp, kDir, kFreq, kRel, kSteps}},
@@ -163,7 +133,8 @@ bool numberPasses(const Check& check, std::string_view word, int maxDriveFrequen
             return v >= check.low && v <= check.high;
         }
         case Check::Stage:
-        case Check::Profile: return true;
+        case Check::Profile:
+            return true;
     }
     return true;
 }
@@ -203,7 +174,8 @@ int checkForm(TextOut& out, const RangeForm& form, const Words& words, int maxDr
 }  // namespace
 
 bool IsKnownCommand(std::string_view word) {
-    return word == "/USB" || word == "/type" || word == "/LAN" || word == "/ver" || FindCommand(word) != nullptr;
+    return word == "/USB" || word == "/type" || word == "/LAN" || word == "/ver" ||
+           FindCommand(word) != nullptr;
 }
 
 std::uint8_t ValidateArguments(TextOut& out, const Words& words, bool developmentMode) {

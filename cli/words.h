@@ -12,14 +12,16 @@ namespace vm::cli {
 constexpr int MaxDriveFrequency(bool developmentMode) { return developmentMode ? 2000 : 600; }
 
 class Words {
-public:
+  public:
     Words() = default;
     explicit Words(std::vector<std::string> words) : words_(std::move(words)) {}
 
     // The word count: arguments plus 2 when there is a command word.
     std::size_t count() const { return words_.size(); }
     // Word i, or an empty text past the end.
-    std::string_view word(std::size_t i) const { return i < words_.size() ? std::string_view(words_[i]) : std::string_view{}; }
+    std::string_view word(std::size_t i) const {
+        return i < words_.size() ? std::string_view(words_[i]) : std::string_view{};
+    }
     // Word i as a terminated string for %s templates; "" past the end.
     const char* c(std::size_t i) const { return i < words_.size() ? words_[i].c_str() : ""; }
     std::string_view command() const { return word(1); }
@@ -30,7 +32,7 @@ public:
     const std::vector<std::string>& all() const { return words_; }
     std::vector<std::string>& all() { return words_; }
 
-private:
+  private:
     std::vector<std::string> words_;
 };
 

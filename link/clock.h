@@ -9,7 +9,7 @@
 namespace vm {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Sleeps for the given number of milliseconds.
     virtual void sleepMs(std::uint32_t ms) = 0;
@@ -24,7 +24,7 @@ public:
 
 // The real clock: steady_clock counter in nanoseconds, a real sleep.
 class SteadyClock final : public Clock {
-public:
+  public:
     void sleepMs(std::uint32_t ms) override;
     std::int64_t counter() const override;
     std::int64_t frequency() const override { return 1'000'000'000; }
@@ -32,13 +32,13 @@ public:
 
 // Scaled real time, for running the virtual controller faster than real time in demos.
 class ScaledClock final : public Clock {
-public:
+  public:
     explicit ScaledClock(double speed);
     void sleepMs(std::uint32_t ms) override;
     std::int64_t counter() const override;
     std::int64_t frequency() const override { return 1'000'000'000; }
 
-private:
+  private:
     double speed_;
     std::int64_t origin_;
 };
@@ -46,7 +46,7 @@ private:
 // Virtual time in nanoseconds, starting at 0. sleepMs advances time immediately. Thread-safe;
 // an optional observer sees every advance (tests use it to make things happen at given times).
 class VirtualClock final : public Clock {
-public:
+  public:
     using Observer = std::function<void(std::int64_t nowNs)>;
 
     void sleepMs(std::uint32_t ms) override { advanceNs(std::int64_t{ms} * 1'000'000); }
@@ -59,7 +59,7 @@ public:
     std::int64_t elapsedMs() const { return now_.load() / 1'000'000; }
     void setObserver(Observer observer);
 
-private:
+  private:
     std::atomic<std::int64_t> now_{0};
     std::mutex observerMutex_;
     Observer observer_;

@@ -22,7 +22,7 @@ struct LinkContext {
 };
 
 class COM_METHOD {
-public:
+  public:
     static constexpr std::size_t kBufferSize = 200;
     static constexpr std::size_t kDeviceCount = 10;
     static constexpr std::size_t kDeviceEntrySize = 16;
@@ -56,13 +56,13 @@ public:
     const std::array<DeviceEntry, kDeviceCount>& devices() const { return devices_; }
     FixedText<kSelectorSize>& selector() { return selector_; }
 
-protected:
+  protected:
     const LinkSettings& settings() const { return context_.settings; }
     Clock& clock() const { return context_.clock; }
     TextOut& out() const { return context_.out; }
     const LinkContext& context() const { return context_; }
 
-private:
+  private:
     LinkContext context_;
     Buffer command_;
     Buffer reply_;

@@ -15,7 +15,7 @@ template <std::size_t N>
 class FixedText {
     static_assert(N >= 1);
 
-public:
+  public:
     static constexpr std::size_t kCapacity = N;       // bytes, terminator included
     static constexpr std::size_t kMaxLength = N - 1;  // characters
 
@@ -74,7 +74,7 @@ public:
         std::memset(data_.data() + length, 0, N - length);
     }
 
-private:
+  private:
     std::array<char, N> data_{};
 };
 

@@ -9,7 +9,7 @@
 namespace vm {
 
 class TextOut {
-public:
+  public:
     virtual ~TextOut() = default;
     virtual void write(std::string_view text) = 0;
     virtual void flush() {}
@@ -19,19 +19,19 @@ public:
 };
 
 class StdoutTextOut final : public TextOut {
-public:
+  public:
     void write(std::string_view text) override;
     void flush() override;
 };
 
 // Collects everything written, for tests and for callers that discard a listing.
 class StringTextOut final : public TextOut {
-public:
+  public:
     void write(std::string_view text) override { text_.append(text); }
     const std::string& text() const { return text_; }
     std::string take() { return std::exchange(text_, {}); }
 
-private:
+  private:
     std::string text_;
 };
 

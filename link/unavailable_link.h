@@ -6,7 +6,7 @@
 namespace vm {
 
 class UnavailableLink final : public COM_METHOD {
-public:
+  public:
     using COM_METHOD::COM_METHOD;
     bool OpenDefault() override { return false; }
     bool Open(std::string_view) override { return false; }

@@ -33,10 +33,12 @@ const std::string kBanner =
 TEST(Entry, UsageTextIsExact) {
     const std::string usage = Usage();
     EXPECT_EQ(usage.substr(0, 97),
-              "Command line usage:\n@[DEV] [CMD] [ADDR] [CH] [TYPE] [TEMP] [DIR] [FREQ] [REL] [STEPS] [TRQFCTR]\n\n");
+              "Command line usage:\n@[DEV] [CMD] [ADDR] [CH] [TYPE] [TEMP] [DIR] [FREQ] [REL] [STEPS] "
+              "[TRQFCTR]\n\n");
     EXPECT_NE(usage.find(" [REL  ] relative stepsize [%] 1 to 100 in integers\n"), std::string::npos);
-    EXPECT_TRUE(usage.ends_with(" [TRQFR] -OPTIONAL- sets torque multiplication factor [] 1 to 30 in integers\n"
-                                "\n Type /ver for version information\n"));
+    EXPECT_TRUE(
+        usage.ends_with(" [TRQFR] -OPTIONAL- sets torque multiplication factor [] 1 to 30 in integers\n"
+                        "\n Type /ver for version information\n"));
     EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 19);
 }
 
@@ -118,8 +120,12 @@ TEST(Entry, PipeKeywordsAreExact) {
         std::string name;
     };
     const Case cases[] = {
-        {"SERV", true, false, "SamplePipe"}, {"SERV:line1", true, false, "line1"}, {"CMON:", false, true, ""},
-        {"SERVER", false, false, "SamplePipe"}, {"CMONX", false, false, "SamplePipe"}, {"serv", false, false, "SamplePipe"},
+        {"SERV", true, false, "SamplePipe"},
+        {"SERV:line1", true, false, "line1"},
+        {"CMON:", false, true, ""},
+        {"SERVER", false, false, "SamplePipe"},
+        {"CMONX", false, false, "SamplePipe"},
+        {"serv", false, false, "SamplePipe"},
         {"SERV:a:b", true, false, "a:b"},
     };
     for (const auto& c : cases) {

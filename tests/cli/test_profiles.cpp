@@ -17,8 +17,9 @@ struct RiseCase {
 
 // Worked examples of the drive-parameter rules.
 const RiseCase kRiseCases[] = {
-    {"PROFILE1", 4, 100, 1, 12, false}, {"PROFILE2", 0, 100, 1, 11, false},  {"PROFILE1", 300, 100, 1, 32, false},
-    {"PROFILE2", 4, 50, 1, 8, false},   {"PROFILE1", 4, 100, 30, 5, true},   {"VMSOFT", 4, 100, 1, 21, false},
+    {"PROFILE1", 4, 100, 1, 12, false},   {"PROFILE2", 0, 100, 1, 11, false},
+    {"PROFILE1", 300, 100, 1, 32, false}, {"PROFILE2", 4, 50, 1, 8, false},
+    {"PROFILE1", 4, 100, 30, 5, true},    {"VMSOFT", 4, 100, 1, 21, false},
     {"PROFILE1", 4, 0, 1, 5, true},
 };
 
@@ -47,8 +48,8 @@ TEST(Profiles, LookupSearchesByExactNameAndNeverFindsRowZero) {
 
 TEST(Stages, NameCheckKnowsStagesAndAxislessBases) {
     const std::pair<std::string_view, int> cases[] = {
-        {"ELM1", 2}, {"ELM1-POT", 2}, {"ELM1.X", 1}, {"ELM1-POT.Z", 1}, {"TESTPROFILE", 1},
-        {"ELM1.W", 0}, {"aspen1", 0}, {"LARCH1/2", 1}, {"", 0},
+        {"ELM1", 2},   {"ELM1-POT", 2}, {"ELM1.X", 1},   {"ELM1-POT.Z", 1}, {"TESTPROFILE", 1},
+        {"ELM1.W", 0}, {"aspen1", 0},   {"LARCH1/2", 1}, {"", 0},
     };
     for (const auto& [word, result] : cases) EXPECT_EQ(StageNameCheck(word), result) << word;
 }

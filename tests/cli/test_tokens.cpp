@@ -33,7 +33,8 @@ TEST(Tokenize, SplitsAtCarriageReturnsAndTheLastSpaceOfARun) {
         Tokens t;
         t.Tokenize(c.reply);
         ASSERT_EQ(t.count(), c.tokens.size()) << c.reply;
-        for (std::size_t k = 0; k < c.tokens.size(); ++k) EXPECT_EQ(t[k], c.tokens[k]) << c.reply << " token " << k;
+        for (std::size_t k = 0; k < c.tokens.size(); ++k)
+            EXPECT_EQ(t[k], c.tokens[k]) << c.reply << " token " << k;
     }
 }
 
@@ -63,7 +64,13 @@ TEST(Tokenize, OverlongInputStaysInsideTheSlots) {
 
 TEST(Tokenize, DecimalConversionReadsLikeAtoi) {
     const std::pair<std::string, long> cases[] = {
-        {"42", 42}, {"  -7x", -7}, {"+3", 3}, {"abc", 0}, {"", 0}, {"12  ", 12}, {"99999999999999999999999", LONG_MAX},
+        {"42", 42},
+        {"  -7x", -7},
+        {"+3", 3},
+        {"abc", 0},
+        {"", 0},
+        {"12  ", 12},
+        {"99999999999999999999999", LONG_MAX},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(vm::cli::ToInteger(text), value) << text;
     EXPECT_DOUBLE_EQ(vm::cli::ToReal(" 0.25e1"), 2.5);

@@ -21,7 +21,8 @@ const std::string k105 = "err 1.5: This stage requires the axis to be defined (S
 // A wrong argument count for every row of the count table. Twenty arguments fit no form, so only
 // the count message prints.
 const std::pair<std::string, std::string> kCountMessages[] = {
-    {"MOV", "err 3.1 - arguments should be: \nMOV [ADDR] [STAGE] [TEMP] [DIR] [FREQ] [REL] [STEPS] [TRQFR]\n"},
+    {"MOV",
+     "err 3.1 - arguments should be: \nMOV [ADDR] [STAGE] [TEMP] [DIR] [FREQ] [REL] [STEPS] [TRQFR]\n"},
     {"STP", "err 3.02 - arguments should be: STP [ADDR]\n"},
     {"STS", "err 3.03 - arguments should be: STS [ADDR]\n"},
     {"EXT", "err 3.04 - arguments should be: EXT [ADDR] [STAGE] [TEMP] [DIR] [FREQ] [REL] [TRQFR]\n"},
@@ -37,7 +38,8 @@ const std::pair<std::string, std::string> kCountMessages[] = {
     {"POS", "err 4.01 - arguments should be: POS [ADDR] [CH]\n"},
     {"RST", "err 4.02 - arguments should be: RST [ADDR] [CH]\n"},
     {"SLD", "err 4.03 - arguments should be: SLD [ADDR] [DC]\n"},
-    {"OEMC", "err 4.04 - arguments should be: OEMC [ADDR] [CH] [STAGE] [TEMP] [DIR] [FREQ] [REQ PULSES] [TIMEOUT]\n"},
+    {"OEMC",
+     "err 4.04 - arguments should be: OEMC [ADDR] [CH] [STAGE] [TEMP] [DIR] [FREQ] [REQ PULSES] [TIMEOUT]\n"},
     {"DSG", "err 4.05 - arguments should be: DSG/DSH/DSL [ADDR] [CH] [VALUE]\n"},
     {"DSH", "err 4.05 - arguments should be: DSG/DSH/DSL [ADDR] [CH] [VALUE]\n"},
     {"DSL", "err 4.05 - arguments should be: DSG/DSH/DSL [ADDR] [CH] [VALUE]\n"},
@@ -52,7 +54,8 @@ const std::pair<std::string, std::string> kCountMessages[] = {
     {"CSH", "err 4.13 - arguments should be: CSH [ADDR] [CH]\n"},
     {"POSA", "err 4.14 - arguments should be: POSA [ADDR]\n"},
     {"INFO", "err 5.01 - arguments should be: INFO [ADDR] [CH]\n"},
-    {"FBEN", "err 5.02 - arguments should be: FBEN [STAGE] [CLEAR] [STAGE] [CLEAR] [STAGE] [CLEAR] [TEMP] [TRQFR]\n"},
+    {"FBEN",
+     "err 5.02 - arguments should be: FBEN [STAGE] [CLEAR] [STAGE] [CLEAR] [STAGE] [CLEAR] [TEMP] [TRQFR]\n"},
     {"FBXT", "err 5.03 - arguments should be: FBXT\n"},
     {"FBCS", "err 5.04 - arguments should be: FBCS [SP1] [ABS] [SP2] [ABS] [SP3] [ABS]\n"},
     {"FBFE", "err 5.05 - arguments should be: FBFE [DIR] [FILTER] [ZERO]\n"},
@@ -63,8 +66,9 @@ const std::pair<std::string, std::string> kCountMessages[] = {
     {"FIV", "err 5.10 - arguments should be: FIV [ADDR]\n"},
     {"SUD", "err 5.11 - arguments should be: SUD [DESCRIPTOR]\n"},
     {"IPR", "err 5.12 - arguments should be: IPR\n"},
-    {"FBENX", "err 5.13 - arguments should be: FBEN [STAGE] [TOL] [CLEAR] [STAGE] [TOL] [CLEAR] [STAGE] [TOL] [CLEAR] "
-              "[TEMP] [TRQFR]\n"},
+    {"FBENX",
+     "err 5.13 - arguments should be: FBEN [STAGE] [TOL] [CLEAR] [STAGE] [TOL] [CLEAR] [STAGE] [TOL] [CLEAR] "
+     "[TEMP] [TRQFR]\n"},
     {"PGV", "err 6.01 - arguments should be: PGV [ADDR] [CH] [STAGE]\n"},
     {"PGVA", "err 6.02 - arguments should be: PGVA [ADDR] [STAGE] [STAGE] [STAGE]\n"},
     {"EXS", "err 6.03 - arguments should be: EXS [ADDR] [DUTY]\n"},
@@ -151,9 +155,11 @@ const ValidationCase kRangeCases[] = {
     {{"FBEN", "ASPEN1", "0", "0", "ASPEN1", "0", "0", "ASPEN1", "0", "0", "4"},
      "err 5.02 - arguments should be: FBEN [STAGE] [CLEAR] [STAGE] [CLEAR] [STAGE] [CLEAR] [TEMP] [TRQFR]\n"},
     {{"FBEN", "OAK", "0", "0", "ASPEN1", "0", "0", "ASPEN1", "0", "0", "4"},
-     "err 5.02 - arguments should be: FBEN [STAGE] [CLEAR] [STAGE] [CLEAR] [STAGE] [CLEAR] [TEMP] [TRQFR]\n" + k104},
+     "err 5.02 - arguments should be: FBEN [STAGE] [CLEAR] [STAGE] [CLEAR] [STAGE] [CLEAR] [TEMP] [TRQFR]\n" +
+         k104},
     {{"EXS", "1", "30001", "50"}, "err 6.03 - arguments should be: EXS [ADDR] [DUTY]\n" + k103},
-    {{"FBCS", "0", "0", "0", "0"}, "err 5.04 - arguments should be: FBCS [SP1] [ABS] [SP2] [ABS] [SP3] [ABS]\n"},
+    {{"FBCS", "0", "0", "0", "0"},
+     "err 5.04 - arguments should be: FBCS [SP1] [ABS] [SP2] [ABS] [SP3] [ABS]\n"},
     {{"STP"}, "err 3.02 - arguments should be: STP [ADDR]\n"},
 };
 
@@ -168,7 +174,8 @@ TEST(Validator, RangeFailuresPrintOneMessagePerFormAndSendNothing) {
 const ValidationCase kDevelopmentCases[] = {
     {{"DEVMODE", "EXS", "1"}, "err 6.03 - arguments should be: DEVMODE EXS [ADDR] [FREQ] [DUTY]\n"},
     {{"DEVMODE", "FBEN", "ASPEN1"},
-     "err 5.02 - arguments should be: DEVMODE FBEN [STAGE] [SCAN] [CLEAR] [STAGE] [SCAN] [CLEAR] [STAGE] [SCAN] "
+     "err 5.02 - arguments should be: DEVMODE FBEN [STAGE] [SCAN] [CLEAR] [STAGE] [SCAN] [CLEAR] [STAGE] "
+     "[SCAN] "
      "[CLEAR] [TEMP] [TRQFR]\n"},
     {{"DEVMODE", "MOV", "1", "ASPEN1", "4", "1", "2001", "50", "10"}, k103},
     {{"DEVMODE", "FBEN", "ASPEN1", "2", "0", "ASPEN1", "0", "0", "ASPEN1", "0", "0", "4"}, k103},

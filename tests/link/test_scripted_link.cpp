@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
 
 #include "tests/support/scripted_link.h"
 

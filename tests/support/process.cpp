@@ -59,7 +59,8 @@ void killAndReap(int pid) {
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
-                         std::chrono::milliseconds timeout, const std::vector<std::string>& extraEnvironment) {
+                         std::chrono::milliseconds timeout,
+                         const std::vector<std::string>& extraEnvironment) {
     ProcessResult result;
     int inPipe[2], outPipe[2];
     if (pipe2(inPipe, O_CLOEXEC) != 0) return result;
@@ -79,7 +80,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[4096];
     while (pid > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timedOut = true;
             break;
@@ -104,7 +106,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnvironment)
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& extraEnvironment)
     : pid_(spawn(argv, extraEnvironment, -1, -1)) {}
 
 ChildProcess::~ChildProcess() { stop(); }

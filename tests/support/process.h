@@ -9,9 +9,9 @@
 namespace vm::test {
 
 struct ProcessResult {
-    int exitCode = -1;     // -1 when the program was killed or could not start
+    int exitCode = -1;  // -1 when the program was killed or could not start
     bool timedOut = false;
-    std::string output;    // standard output
+    std::string output;  // standard output
 };
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = {},
@@ -20,7 +20,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
 
 // A started program that is killed and reaped when the object goes away.
 class ChildProcess {
-public:
+  public:
     ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnvironment = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -30,7 +30,7 @@ public:
     // Kills the program (SIGTERM, then SIGKILL after a grace period) and reaps it.
     void stop();
 
-private:
+  private:
     int pid_ = -1;
 };
 
