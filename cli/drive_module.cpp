@@ -83,7 +83,8 @@ void PrintView(Session& s, const char* fmt, std::string_view text) {
 
 // Number of stops a busy loop may send with this wait between them.
 int MaxStops(std::uint32_t waitMs) {
-    return static_cast<int>(std::max<std::uint32_t>(1, kStopLoopBudgetMs / std::max<std::uint32_t>(1, waitMs)));
+    return static_cast<int>(
+        std::max<std::uint32_t>(1, kStopLoopBudgetMs / std::max<std::uint32_t>(1, waitMs)));
 }
 
 // Sends the stop line while the reply is busy, waiting after each stop. Returns false, after
@@ -111,7 +112,8 @@ T Saturate(long value) {
     return static_cast<T>(std::clamp<long>(value, 0, std::numeric_limits<T>::max()));
 }
 
-std::uint16_t RiseTime(Session& s, const DriveProfile& profile, long temperature, long stepSize, long torque) {
+std::uint16_t RiseTime(Session& s, const DriveProfile& profile, long temperature, long stepSize,
+                       long torque) {
     return ComputeRiseTime(s.console(), profile.paramA, profile.paramB, Saturate<std::uint16_t>(temperature),
                            Saturate<std::uint8_t>(stepSize), Saturate<std::uint8_t>(torque));
 }
@@ -172,7 +174,9 @@ void CounterDirectionLowLevel(Session& s, long index, long channel, long up) {
     if (up == 0) s.exchange("CCD %d %d lowlevel\r", address, ch);
 }
 
-void CounterHoldLowLevel(Session& s, long index) { s.exchange("CSH %d %d lowlevel\r", static_cast<int>(index + 10), 1); }
+void CounterHoldLowLevel(Session& s, long index) {
+    s.exchange("CSH %d %d lowlevel\r", static_cast<int>(index + 10), 1);
+}
 
 std::optional<DriveProfile> ResolveDriveProfile(std::string_view word, StageDriveRecord& record) {
     BuildStageDriveRecord(record, word);
@@ -223,7 +227,8 @@ void HandleSDC(Session& s, const Words& w, bool report) {
     if (!WaitUntilIdle(s, address, {.busy = {"_MOV"}, .stopWaitMs = 10, .statusWaitMs = 0})) return;
     const std::string waveform(Profiles()[static_cast<std::size_t>(LookupProfile("TESTDC"))].waveform);
     for (int i = 0; i < 2; ++i)
-        s.exchange("MOV %s %s %s %s %s %d %s %s\r", address, "1", "100", w.c(3), "0", 10, "1", waveform.c_str());
+        s.exchange("MOV %s %s %s %s %s %d %s %s\r", address, "1", "100", w.c(3), "0", 10, "1",
+                   waveform.c_str());
     if (report) PrintStatus(s);
 }
 
@@ -309,7 +314,8 @@ void HandleSAM(Session& s, const Words& w) {
         s.exchange("RAV %d %d\r", module, row);
         const Tokens& tokens = s.tokenize();
         for (int k = 0; k < 8; ++k) {
-            const unsigned value = static_cast<unsigned>(tokens.integer(static_cast<std::size_t>(k) + 1)) & 0xFFu;
+            const unsigned value =
+                static_cast<unsigned>(tokens.integer(static_cast<std::size_t>(k) + 1)) & 0xFFu;
             s.print("%X:%X\t", static_cast<unsigned>(row * 8 + k), value);
         }
         s.print("\n");
@@ -408,7 +414,8 @@ void StopWithEncoder(Session& s, const Words& w, bool report) {
     const char* address = w.c(2);
     const char* channel = w.c(3);
     s.exchange("STP %s %s OEMC\r", address, channel);
-    StopWhileBusy(s, address, {"_MOV", "_MDC"}, 100, [&] { s.exchange("STP %s %s OEMC\r", address, channel); });
+    StopWhileBusy(s, address, {"_MOV", "_MDC"}, 100,
+                  [&] { s.exchange("STP %s %s OEMC\r", address, channel); });
     if (report) PrintStatus(s);
     CounterHoldLowLevel(s, w.integer(2) - 1);
 }

@@ -32,10 +32,18 @@ void HandleModlist(Session& s, const Words&) {
         const std::size_t at = static_cast<std::size_t>(slot) + 1;
         const char kind = at < map.size() ? map[at] : '\0';
         switch (kind) {
-            case 'C': s.print("Vellumotor Driver Module (VMDM)\tADR:%d\n", slot); break;
-            case 'O': s.print("Optical Encoder Module      (OEM )\tADR:%d\n", slot); break;
-            case 'R': s.print("Resistive Sensor Module     (RSM )\tADR:%d\n", slot); break;
-            default: s.print(" \n"); break;
+            case 'C':
+                s.print("Vellumotor Driver Module (VMDM)\tADR:%d\n", slot);
+                break;
+            case 'O':
+                s.print("Optical Encoder Module      (OEM )\tADR:%d\n", slot);
+                break;
+            case 'R':
+                s.print("Resistive Sensor Module     (RSM )\tADR:%d\n", slot);
+                break;
+            default:
+                s.print(" \n");
+                break;
         }
     }
 }
