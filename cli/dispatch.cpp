@@ -1,5 +1,6 @@
 #include "cli/dispatch.h"
 
+#include "cli/closed_loop.h"
 #include "cli/drive_module.h"
 #include "cli/encoder_module.h"
 #include "cli/modules_network.h"
@@ -63,13 +64,13 @@ const Command kCommands[] = {
     {"RSS", HandleRSS, false},
     {"INF", HandleINF, false},
     {"INFO", HandleINFO, false},
-    {"FBEN", nullptr, false},
-    {"FBENX", nullptr, false},
-    {"FBCS", nullptr, false},
-    {"FBST", nullptr, false},
-    {"FBXT", nullptr, false},
-    {"FBFE", nullptr, false},
-    {"FBES", nullptr, false},
+    {"FBEN", HandleFBEN, false},
+    {"FBENX", HandleFBENX, false},
+    {"FBCS", HandleFBCS, false},
+    {"FBST", HandleFBST, false},
+    {"FBXT", HandleFBXT, false},
+    {"FBFE", HandleFBFE, false},
+    {"FBES", HandleFBES, false},
     {"FU", nullptr, false},
     {"IPR", HandleIPR, false},
     {"SUD", HandleSUD, false},
