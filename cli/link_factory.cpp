@@ -1,5 +1,6 @@
 #include "cli/link_factory.h"
 
+#include "link/tcp_com.h"
 #include "link/unavailable_link.h"
 
 namespace vm::cli {
@@ -7,8 +8,8 @@ namespace vm::cli {
 std::shared_ptr<COM_METHOD> RealLinkFactory::create(LinkKind kind, const LinkContext& context) {
     switch (kind) {
         case LinkKind::Ftdi:
-        case LinkKind::Hid:
-        case LinkKind::Lan:
+        case LinkKind::Hid: break;
+        case LinkKind::Lan: return std::make_shared<TCP_COM>(context);
         case LinkKind::Pipe: break;
     }
     return std::make_shared<UnavailableLink>(context);

@@ -48,6 +48,7 @@ Reply Controller::Respond(std::string_view commandLine) {
     advanceLocked();
     transcript_.push_back({model_->nowUs, std::string(commandLine)});
     if (transcript_.size() > kTranscriptLimit) transcript_.pop_front();
+    if (observer_) observer_(transcript_.back());
 
     Reply reply;
     reply.text = dispatchLocked(commandLine);
@@ -109,6 +110,11 @@ std::vector<std::string> Controller::lines() const {
 void Controller::clearTranscript() {
     std::lock_guard lock(mutex_);
     transcript_.clear();
+}
+
+void Controller::setLineObserver(std::function<void(const TranscriptEntry&)> observer) {
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
 }
 
 bool Controller::useStateFile(const std::string& path, std::string* error) {

@@ -4,6 +4,7 @@
 // at a time; time comes from the Clock, so moves progress in virtual time in tests.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,6 +58,8 @@ class Controller {
     std::vector<TranscriptEntry> transcript() const;
     std::vector<std::string> lines() const;
     void clearTranscript();
+    // Called with every received line, under the controller's lock (keep it short).
+    void setLineObserver(std::function<void(const TranscriptEntry&)> observer);
 
     // User memory and network settings persist in this file (read now when it exists, written
     // on "STF" and "IPS"). Returns false with a message when an existing file cannot be read.
@@ -82,6 +85,7 @@ class Controller {
     std::unique_ptr<CommandTable> commands_;
     std::vector<FaultRule> faults_;
     std::deque<TranscriptEntry> transcript_;
+    std::function<void(const TranscriptEntry&)> observer_;
 };
 
 }  // namespace vm::sim
