@@ -100,7 +100,10 @@ int RunVmcli(Environment& env, std::vector<std::string> argv) {
         for (const auto& [keyword, monitor] : {std::pair{"SERV", false}, std::pair{"CMON", true}}) {
             if (!IsModeKeyword(words.word(1), keyword)) continue;
             const PipeName name = PipeNameOf(words.word(1));
-            RunPipeMode(env, session, words, name.view(), monitor);
+            if (RunPipeMode(env, session, words, name.view(), monitor) == PipeModeEnd::EndProcess) {
+                env.console.flush();
+                return 0;
+            }
             env.console.write("Returning to client...\n");
         }
         if (words.word(1) == "DEVMODE") {

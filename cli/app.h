@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/system.h"
 #include "link/clock.h"
 #include "link/com_method.h"
 #include "link/fixed_text.h"
@@ -27,6 +28,8 @@ struct Environment {
     Console& console;
     Clock& clock;
     LinkFactory& links;
+    // Process operations of the pipe modes; without it no server is ever started.
+    System* system = nullptr;
 };
 
 inline constexpr std::string_view kVersion = "VMCLI.6.0.20190715\n";

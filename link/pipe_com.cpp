@@ -1,0 +1,110 @@
+#include "link/pipe_com.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vm {
+
+namespace {
+// Room for a few replies of transactions this link gave up on; they are discarded unread.
+constexpr int kReplyBacklog = 8;
+}  // namespace
+
+bool PIPE_COM::Open(std::string_view name) {
+    Close();
+    if (!pipe::ValidBaseName(name)) return false;
+    requestName_.assign(name);
+    requestName_.append(pipe::kRequestSuffix);
+    replyName_.assign(name);
+    replyName_.append(pipe::kReplySuffix);
+    const auto directory = pipe::EndpointDirectory();
+    if (!directory) return false;
+    directory_ = *directory;
+
+    // Another client of the same name holds the reply endpoint for as long as its link is open;
+    // wait for it rather than fail, so clients started together all get their turn.
+    const std::int64_t start = clock().nowMs();
+    while (true) {
+        bool busy = false;
+        auto endpoint = pipe::Endpoint::create(directory_, replyName_.view(), kReplyBacklog, &busy);
+        if (endpoint) {
+            replyPipe_ = std::move(*endpoint);
+            return true;
+        }
+        if (!busy || clock().nowMs() - start >= kOpenWaitMs) return false;
+        clock().sleepMs(1);
+    }
+}
+
+void PIPE_COM::Close() {
+    requestPipe_.reset();
+    replyPipe_ = pipe::Endpoint{};
+}
+
+bool PIPE_COM::connectRequest(UniqueFd& request, pipe::Peer& server) {
+    for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+        if (pipe::ConnectEndpoint(directory_, requestName_.view(), request) == pipe::ConnectResult::Connected) {
+            const auto peer = pipe::PeerOf(request.get());
+            if (peer && peer->uid == ::geteuid()) {
+                server = *peer;
+                return true;
+            }
+            request.reset();  // not a server of this user
+        }
+        clock().sleepMs(1);
+    }
+    return false;
+}
+
+int PIPE_COM::Exchange() {
+    reply().clear();
+    bytesRead_ = bytesWritten_ = 0;
+    if (!replyPipe_.valid()) return 1;
+    // Replies of earlier transactions that this link gave up on are stale.
+    while (pipe::AcceptPending(replyPipe_.fd())) {
+    }
+
+    pipe::Peer server{};
+    if (!connectRequest(requestPipe_, server)) {
+        out().write("Pipe not Found\n");
+        return 1;
+    }
+    const std::string_view text = command().view();
+    const bool sent = pipe::SendAll(requestPipe_.get(), text);
+    // Half-close: the server reads to the end of the command, and closes its side once it has
+    // answered, which tells this side that the reply connection is already waiting.
+    ::shutdown(requestPipe_.get(), SHUT_WR);
+    command().clear();
+    if (!sent) {
+        requestPipe_.reset();
+        return 1;
+    }
+    bytesWritten_ = static_cast<std::uint32_t>(text.size());
+
+    const bool done = pipe::WaitReady(clock(), requestPipe_.get(), POLLIN, kRequestDoneWaitMs);
+    requestPipe_.reset();
+    if (!done) return 1;
+    return receiveReply(server.pid) ? 0 : 1;
+}
+
+bool PIPE_COM::receiveReply(pid_t server) {
+    // The server connects to the reply endpoint before it closes the request, so the reply is the
+    // last connection waiting now; any before it belong to transactions given up on earlier.
+    UniqueFd connection;
+    while (UniqueFd next = pipe::AcceptPending(replyPipe_.fd())) {
+        const auto peer = pipe::PeerOf(next.get());
+        if (peer && peer->uid == ::geteuid() && peer->pid == server) connection = std::move(next);
+    }
+    if (!connection) return false;
+    std::size_t length = 0;
+    const auto result = pipe::ReadToEnd(clock(), connection.get(), reply().raw(), Buffer::kMaxLength, length,
+                                        kReplyWaitMs);
+    reply().terminate(length);
+    bytesRead_ = static_cast<std::uint32_t>(length);
+    if (result == pipe::ReadResult::Complete || result == pipe::ReadResult::TooLong) return true;
+    reply().clear();
+    return false;
+}
+
+}  // namespace vm
