@@ -10,7 +10,7 @@ bool Transaction::exchange(const char* fmt, ...) {
     link_.command().vformat(fmt, args);
     va_end(args);
     const int result = link_.Exchange();
-    parser_.Parse(link_.reply().view());
+    parser_.Parse(result == 0 ? link_.reply().view() : std::string_view{});
     return result != 0;
 }
 

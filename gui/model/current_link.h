@@ -20,8 +20,9 @@ class Transaction {
     Transaction(COM_METHOD& link, StringParser& parser, Clock& clock)
         : link_(link), parser_(parser), clock_(clock) {}
 
-    // Formats the command into the link's command buffer, exchanges it and parses whatever the
-    // reply buffer holds afterwards. Returns true when the exchange reported a failure.
+    // Formats the command into the link's command buffer, exchanges it and parses the reply.
+    // Returns true when the exchange reported a failure; the reply then counts as empty, because
+    // the buffer may still hold the previous command's reply (HID and LAN keep it) or a fragment.
     bool exchange(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     const StringParser& tokens() const { return parser_; }
     void sleepMs(std::uint32_t ms) { clock_.sleepMs(ms); }

@@ -39,8 +39,8 @@ bool OEM::GetCounter(std::uint8_t m, std::uint8_t c) {
         [&](Transaction& t) {
             t.exchange("CGV %u %u\r", EncoderAddress(m), unsigned{c});
             if (!t.tokens().is(0, "_CGV")) return kFailure;
-            count_ = static_cast<std::int32_t>(std::int64_t{t.tokens().integer(1)} - kCounterOffset);
-            analog_ = t.tokens().integer(2);
+            count_ = static_cast<std::int32_t>(std::int64_t{t.tokens().replyInteger(1)} - kCounterOffset);
+            analog_ = t.tokens().replyInteger(2);
             return kSuccess;
         },
         NoLinkFails());
@@ -64,9 +64,9 @@ bool OEM::ReadDetector(std::uint8_t m, std::uint8_t c) {
         [&](Transaction& t) {
             t.exchange("MLS %u %u\r", EncoderAddress(m), unsigned{c});
             if (!t.tokens().is(0, "_MLS")) return kFailure;
-            gain_ = static_cast<std::uint8_t>(t.tokens().integer(1));
-            high_ = static_cast<std::uint8_t>(t.tokens().integer(2));
-            low_ = static_cast<std::uint8_t>(t.tokens().integer(3));
+            gain_ = static_cast<std::uint8_t>(t.tokens().replyInteger(1));
+            high_ = static_cast<std::uint8_t>(t.tokens().replyInteger(2));
+            low_ = static_cast<std::uint8_t>(t.tokens().replyInteger(3));
             return kSuccess;
         },
         NoLinkFails());

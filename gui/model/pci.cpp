@@ -15,7 +15,7 @@ auto NoLinkFails() {
 
 template <std::size_t N>
 void CopyBytes(const StringParser& tokens, std::array<std::uint8_t, N>& out) {
-    for (std::size_t k = 0; k < N; ++k) out[k] = static_cast<std::uint8_t>(tokens.integer(k + 1));
+    for (std::size_t k = 0; k < N; ++k) out[k] = static_cast<std::uint8_t>(tokens.replyInteger(k + 1));
 }
 
 bool BreaksLine(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
@@ -32,12 +32,13 @@ void FixEncoderMap(ModuleMap& map) {
 bool PCI::ReadModuleMap() {
     return link_.run(
         [&](Transaction& t) {
-            t.exchange("GCM \r");
+            // A failed exchange counts as an empty reply, so its map reads as no modules.
+            const bool drivesFailed = t.exchange("GCM \r");
             CopyBytes(t.tokens(), driveModules_);
-            t.exchange("GOM \r");
+            const bool encodersFailed = t.exchange("GOM \r");
             CopyBytes(t.tokens(), encoderModules_);
             FixEncoderMap(encoderModules_);
-            return kSuccess;
+            return drivesFailed || encodersFailed ? kFailure : kSuccess;
         },
         [&] {
             driveModules_.fill(0);
@@ -67,14 +68,14 @@ bool PCI::LoadChannel(std::uint8_t m, std::uint8_t c) {
             const StringParser& tokens = t.tokens();
             if (!tokens.is(0, "_CLS")) return kFailure;
             ChannelRecord& r = channelRecord_;
-            r.frequency = static_cast<std::uint16_t>(tokens.integer(2));
-            r.stepSize = static_cast<std::uint16_t>(tokens.integer(3));
-            r.temperature = static_cast<std::uint16_t>(tokens.integer(4));
-            r.paramB = static_cast<std::uint16_t>(tokens.integer(5));
-            r.paramA = static_cast<std::uint16_t>(tokens.integer(6));
-            r.type.assign(tokens.token(7));
-            r.tag.assign(tokens.token(8));
-            r.invertFlag = static_cast<std::uint16_t>(tokens.integer(9));
+            r.frequency = static_cast<std::uint16_t>(tokens.replyInteger(2));
+            r.stepSize = static_cast<std::uint16_t>(tokens.replyInteger(3));
+            r.temperature = static_cast<std::uint16_t>(tokens.replyInteger(4));
+            r.paramB = static_cast<std::uint16_t>(tokens.replyInteger(5));
+            r.paramA = static_cast<std::uint16_t>(tokens.replyInteger(6));
+            r.type.assign(tokens.replyToken(7));
+            r.tag.assign(tokens.replyToken(8));
+            r.invertFlag = static_cast<std::uint16_t>(tokens.replyInteger(9));
             return kSuccess;
         },
         NoLinkFails());
@@ -119,11 +120,11 @@ bool PCI::WriteNetwork() {
     return link_.run(
         [&](Transaction& t) {
             const NetworkSettings& n = networkSettings_;
-            t.exchange("IPS %u %u %u %u %u %u %u %u %u %u %u %u %u\r", unsigned{n[0]}, unsigned{n[1]},
-                       unsigned{n[2]}, unsigned{n[3]}, unsigned{n[4]}, unsigned{n[5]}, unsigned{n[6]},
-                       unsigned{n[7]}, unsigned{n[8]}, unsigned{n[9]}, unsigned{n[10]}, unsigned{n[11]},
-                       unsigned{n[12]});
-            return kSuccess;
+            const bool failed = t.exchange("IPS %u %u %u %u %u %u %u %u %u %u %u %u %u\r", unsigned{n[0]},
+                                           unsigned{n[1]}, unsigned{n[2]}, unsigned{n[3]}, unsigned{n[4]},
+                                           unsigned{n[5]}, unsigned{n[6]}, unsigned{n[7]}, unsigned{n[8]},
+                                           unsigned{n[9]}, unsigned{n[10]}, unsigned{n[11]}, unsigned{n[12]});
+            return failed ? kFailure : kSuccess;
         },
         NoLinkFails());
 }

@@ -33,8 +33,9 @@ class PCI {
     explicit PCI(CurrentLink& link) : link_(link) {}
 
     // Reads the drive-module map ("GCM ") and the encoder-module map ("GOM "), then fixes up the
-    // encoder map. Replies are not judged; the result is success whenever a link is current.
-    // Without a current link both maps are cleared, so a scan finds no module.
+    // encoder map. The reply words are not judged; entries a reply lacks, and every entry of a
+    // failed exchange, read 0. Fails only when an exchange failed. Without a current link both
+    // maps are cleared, so a scan finds no module.
     bool ReadModuleMap();
     bool HasDriveModule(std::uint8_t a) const;
     // True when the encoder module serving drive slot m (address m + 10) is in the map.
@@ -52,8 +53,7 @@ class PCI {
     // Returns true when the settings were read, false otherwise (the opposite sense of the other
     // operations).
     bool ReadNetwork();
-    // Sends the network settings; the reply is not judged, so the result is success whenever a
-    // link is current.
+    // Sends the network settings; the reply is not judged, only a failed exchange fails.
     bool WriteNetwork();
 
     // Copies taken and set under the lock.

@@ -10,6 +10,10 @@
 
 namespace vm::gui {
 
+// Text-to-integer conversion as atoi reads it: leading white space, an optional sign, digits up to
+// the first non-digit, 0 when there are none. Saturates instead of overflowing.
+int DecimalToInt(std::string_view text);
+
 class StringParser {
   public:
     static constexpr std::size_t kTokenCount = 15;
@@ -31,15 +35,17 @@ class StringParser {
     bool isAck(std::size_t k) const { return token(k).starts_with('_'); }
     // The token read with the standard text-to-integer conversion.
     int integer(std::size_t k) const;
+    // Token k of the latest reply only: empty (and 0) when that reply had fewer tokens, rather
+    // than what an earlier reply left in the buffer.
+    std::string_view replyToken(std::size_t k) const {
+        return k < static_cast<std::size_t>(count_) ? token(k) : std::string_view{};
+    }
+    int replyInteger(std::size_t k) const { return DecimalToInt(replyToken(k)); }
     int count() const { return count_; }
 
   private:
     std::array<FixedText<kTokenSize>, kTokenCount> tokens_{};
     int count_ = 0;
 };
-
-// Text-to-integer conversion as atoi reads it: leading white space, an optional sign, digits up to
-// the first non-digit, 0 when there are none. Saturates instead of overflowing.
-int DecimalToInt(std::string_view text);
 
 }  // namespace vm::gui

@@ -88,8 +88,8 @@ bool VMDM::MeasureCapacitance(std::uint8_t m, std::uint8_t c) {
                 t.sleepMs(kPollWaitMs);
                 if (t.tokens().is(0, "_STP")) break;
             }
-            t.exchange("RCV %u\r", unsigned{m});
-            capacitance_ = static_cast<std::uint16_t>(t.tokens().integer(1));
+            if (t.exchange("RCV %u\r", unsigned{m})) return kFailure;
+            capacitance_ = static_cast<std::uint16_t>(t.tokens().replyInteger(1));
             return kSuccess;
         },
         NoLinkFails());
@@ -112,7 +112,7 @@ bool VMDM::ReadAmplifierValues(std::uint8_t m, std::uint8_t row) {
             if (t.exchange("RAV %u %u\r", unsigned{m}, unsigned{row})) return kFailure;
             AmplifierRow& values = amplifierTable_[row];
             for (std::size_t k = 0; k < values.size(); ++k)
-                values[k] = static_cast<std::uint8_t>(t.tokens().integer(k + 1));
+                values[k] = static_cast<std::uint8_t>(t.tokens().replyInteger(k + 1));
             return kSuccess;
         },
         NoLinkFails());
@@ -126,7 +126,7 @@ bool VMDM::ReadFailsafe(std::uint8_t m) {
                 failsafe_ = 255;
                 return kFailure;
             }
-            failsafe_ = static_cast<std::uint8_t>(t.tokens().integer(1));
+            failsafe_ = static_cast<std::uint8_t>(t.tokens().replyInteger(1));
             return kSuccess;
         },
         [&] {
@@ -143,7 +143,7 @@ bool VMDM::ReadDescriptor(std::uint8_t m) {
                 descriptor_ = 3;
                 return kFailure;
             }
-            descriptor_ = static_cast<std::uint8_t>(t.tokens().integer(1));
+            descriptor_ = static_cast<std::uint8_t>(t.tokens().replyInteger(1));
             return kSuccess;
         },
         [&] {

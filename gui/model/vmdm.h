@@ -2,6 +2,8 @@
 // The drive-module commands of the desktop program and the drive-profile table. Each operation
 // is one controller exchange (a few for MeasureCapacitance) run under the current link's lock;
 // it returns the failure flag (true: failed) and leaves the values it read in the fields below.
+// A failed exchange is judged as an empty reply, and values are read only from tokens the reply
+// itself carried, never from what an earlier reply left in the parser.
 #include <array>
 #include <cstdint>
 #include <optional>

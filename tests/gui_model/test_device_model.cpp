@@ -136,11 +136,21 @@ TEST(VMDM, OperationsSendTheirLinesAndJudgeTheReplies) {
              [](ScriptedModel& m) { return m.vmdm.Status(4); },
              kFailed,
              status("_STP")},
-            {"status judges the reply even when the exchange failed",
+            {"status after a failed exchange does not judge what the buffer still holds",
              {{"STS 4\r", "_MDC\r", 2}},
              [](ScriptedModel& m) { return m.vmdm.Status(4); },
-             kOk,
-             status("_MDC")},
+             kFailed,
+             status("_STP")},
+            {"move after a failed exchange fails",
+             {{"MOV 1 1 100 100 10 30 1 S\r", "_MOV\r", 1}},
+             [](ScriptedModel& m) { return m.vmdm.Move(1, 1, "PROFILE1", 293, 1, 100, 100, 10); },
+             kFailed,
+             status("_STP")},
+            {"descriptor after a failed exchange reads 3",
+             {{"DESC 6\r", "_DESC 1 V3.2\r", 1}},
+             [](ScriptedModel& m) { return m.vmdm.ReadDescriptor(6); },
+             kFailed,
+             [](const ScriptedModel& m) { EXPECT_EQ(m.vmdm.descriptor(), 3); }},
             {"amplifier measurement started",
              {{"SAM 5 2\r", "_SAM\r"}},
              [](ScriptedModel& m) { return m.vmdm.StartAmplifierMeasurement(5, 2); },
@@ -219,6 +229,12 @@ TEST(VMDM, MeasureCapacitancePollsUntilStoppedThenReads) {
         EXPECT_EQ(model.clock.elapsedMs(), 20000);
     }
     {
+        // The result read fails: the capacitance keeps its value.
+        ScriptedModel model({{"SCM 1 1\r", "_SCM\r"}, {"STS 1\r", "_STP\r"}, {"RCV 1\r", "_RCV 480\r", 1}});
+        EXPECT_EQ(model.vmdm.MeasureCapacitance(1, 1), kFailed);
+        EXPECT_EQ(model.vmdm.capacitance(), 0);
+    }
+    {
         ScriptedModel model(std::vector<ScriptStep>{{"SCM 1 1\r", "", 1}});
         EXPECT_EQ(model.vmdm.MeasureCapacitance(1, 1), kFailed);
         EXPECT_EQ(model.clock.elapsedMs(), 0);
@@ -268,9 +284,9 @@ TEST(OEM, CounterAndDetectorReadsFillTheFields) {
     EXPECT_EQ(model.oem.analog(), 7);
     EXPECT_EQ(model.oem.GetCounter(2, 2), kFailed);
     EXPECT_EQ(model.oem.count(), -2);  // unchanged
-    // Only the reply decides, even when the exchange reported a failure.
-    EXPECT_EQ(model.oem.GetCounter(2, 2), kOk);
-    EXPECT_EQ(model.oem.count(), 140000 - 131072);
+    // A failed exchange is no reply, whatever the buffer still holds.
+    EXPECT_EQ(model.oem.GetCounter(2, 2), kFailed);
+    EXPECT_EQ(model.oem.count(), -2);
     EXPECT_EQ(model.oem.ReadDetector(3, 2), kOk);
     EXPECT_EQ(model.oem.ReadDetector(3, 2), kFailed);
     EXPECT_EQ(model.oem.gain(), 5);
@@ -307,10 +323,36 @@ TEST(PCI, ModuleQueriesUseTheMaps) {
     EXPECT_FALSE(model.pci.HasEncoderModule(14));
 }
 
-TEST(PCI, ModuleMapIsNotJudged) {
-    ScriptedModel model({{"GCM \r", "CNR\r", 1}, {"GOM \r", "MNF\r"}});
-    EXPECT_EQ(model.pci.ReadModuleMap(), kOk);
-    EXPECT_EQ(model.pci.driveModules(), ModuleMap{});
+TEST(PCI, ModuleMapIsNotJudgedAndNeverReadsAnEarlierReply) {
+    // The previous reply leaves numbers in the parser; entries a reply lacks still read 0.
+    const std::vector<ScriptStep> earlier{{"CLS 1\r", "_CLS 1 2 3 4 5 6 A B 0\r"}};
+    struct Case {
+        std::vector<ScriptStep> steps;
+        bool result;
+        ModuleMap drives;
+        ModuleMap encoders;
+    };
+    const Case cases[] = {
+        {{{"GCM \r", "CNR\r"}, {"GOM \r", "MNF\r"}}, kOk, {}, {}},
+        {{{"GCM \r", "_XYZ 1 2 3 4 5 6\r"}, {"GOM \r", "_GOM 0 0 13\r"}},
+         kOk,
+         {1, 2, 3, 4, 5, 6},
+         {11, 12, 13, 0, 0, 0}},
+        {{{"GCM \r", "_GCM 1 2 3 4 5 6\r", 1}, {"GOM \r", "_GOM 11\r"}}, kFailed, {}, {11, 0, 0, 0, 0, 0}},
+        {{{"GCM \r", "_GCM 1\r"}, {"GOM \r", "_GOM 11 12 13 14 15 16\r", 2}},
+         kFailed,
+         {1, 0, 0, 0, 0, 0},
+         {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<ScriptStep> script = earlier;
+        script.insert(script.end(), c.steps.begin(), c.steps.end());
+        ScriptedModel model(script);
+        model.pci.LoadChannel(1, 1);
+        EXPECT_EQ(model.pci.ReadModuleMap(), c.result) << c.steps[0].reply;
+        EXPECT_EQ(model.pci.driveModules(), c.drives) << c.steps[0].reply;
+        EXPECT_EQ(model.pci.encoderModules(), c.encoders) << c.steps[1].reply;
+    }
 }
 
 TEST(PCI, UserMemoryOperations) {
@@ -389,6 +431,17 @@ TEST(PCI, NetworkReadHasTheInvertedSense) {
     EXPECT_EQ(model.pci.networkSettings(), read);
     model.pci.setNetworkSettings({255, 10, 0, 0, 5, 255, 0, 0, 0, 10, 0, 0, 1});
     EXPECT_EQ(model.pci.WriteNetwork(), kOk);  // the reply is not judged
+}
+
+TEST(PCI, NetworkExchangeFailures) {
+    ScriptedModel model({{"IPR\r", "_IPR 2 10 0 0 5\r"},
+                         {"IPR\r", "_IPR 2 192 168 1 20 255 255 255 0 192 168 1 1\r", 1},
+                         {"IPS 2 10 0 0 5 0 0 0 0 0 0 0 0\r", "_IPS\r", 1}});
+    EXPECT_TRUE(model.pci.ReadNetwork());
+    EXPECT_EQ(model.pci.networkSettings(), (NetworkSettings{2, 10, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_FALSE(model.pci.ReadNetwork());  // the exchange failed: nothing was read
+    EXPECT_EQ(model.pci.networkSettings(), (NetworkSettings{2, 10, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(model.pci.WriteNetwork(), kFailed);
 }
 
 TEST(CurrentLink, WithoutALinkNothingIsSentAndEveryOperationFails) {

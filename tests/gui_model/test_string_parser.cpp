@@ -51,6 +51,10 @@ TEST(StringParser, ShorterRepliesLeaveLaterBuffersAsTheyWere) {
     EXPECT_EQ(p.token(2), "300");
     EXPECT_EQ(p.token(7), "PROFILE2");
     EXPECT_EQ(p.token(15), "");  // beyond the table reads empty
+    // The reply's own tokens only: what "MNF" did not carry reads empty.
+    EXPECT_EQ(p.replyToken(0), "MNF");
+    EXPECT_EQ(p.replyToken(2), "");
+    EXPECT_EQ(p.replyInteger(2), 0);
 }
 
 TEST(StringParser, OnlyTheFirst126CharactersCount) {
