@@ -34,6 +34,7 @@ void Model::advance(std::int64_t now) {
             const std::int64_t delta = total - ch.stepsDone;
             ch.stepsDone = total;
             ch.totalSteps += ch.direction == 1 ? delta : -delta;
+            ch.travelledSteps += delta;
             if (encoder != nullptr) {
                 EncoderChannel& counter = encoder->channel[c];
                 const std::int64_t pulses = delta * rack.pulsesPerStep;

@@ -50,7 +50,8 @@ struct DriveChannel {
     std::int64_t startUs = 0;
     std::int64_t stepsDone = 0;  // steps made in the current move
     int dcLevel = 0;
-    std::int64_t totalSteps = 0;  // signed position in steps, for tests and sensors
+    std::int64_t totalSteps = 0;      // signed position in steps, for tests and sensors
+    std::int64_t travelledSteps = 0;  // steps made in either direction, for calibration sampling
 };
 
 struct DriveModule {
@@ -68,16 +69,63 @@ struct EncoderChannel {
     int gain = 128;
     int high = 180;
     int low = 60;
+    // The detector settings in flash: "MSS" stores the working values, "MLS" loads them.
+    int flashGain = 128;
+    int flashHigh = 180;
+    int flashLow = 60;
+    // Levels of the optical signal before the post-detector gain (0 to 255); a test lowers them
+    // to model a weak signal.
+    int signalHigh = 100;
+    int signalLow = 4;
+};
+
+// Calibration sampling of one encoder channel: pulses and high/low samples of the signal while
+// the paired drive channel steps.
+struct EncoderCalibration {
+    bool running = false;
+    int channel = 0;              // 1 to 3; 0 before the first "CAL"
+    std::int64_t startSteps = 0;  // travelled steps of the drive channel at "CAL"
+    std::int64_t pulses = 0;      // frozen at "CAS"
+    int sampleHigh = 0;           // signal levels after the gain, taken at "CAL"
+    int sampleLow = 0;
 };
 
 struct EncoderModule {
     std::array<EncoderChannel, 3> channel{};
     std::string version = "1.12";
+    int laserDutyCycle = 500;
+    EncoderCalibration calibration;
+};
+
+struct SensorChannel {
+    std::int64_t minimum = 8388608;
+    std::int64_t maximum = 8388608;
+    int bitmask = 0;  // low bits of the reading cleared, 0 to 24
+};
+
+// The settings "RSS" stores.
+struct SensorSettings {
+    int excitationHz = 5000;
+    int excitationDuty = 50;  // percent; 0 switches the excitation off
+    std::array<int, 3> bitmask{};
+};
+
+// A high-frequency recording: samples 204.8 us apart from startUs.
+struct SensorRecording {
+    int channel = 0;  // 0: nothing recorded yet
+    std::int64_t startUs = 0;
+    std::vector<std::int64_t> samples;
 };
 
 struct SensorModule {
+    // Readings of a stage at position 0; the stage position of the drive module below moves them.
     std::array<std::int64_t, 3> reading{8388608, 8388608, 8388608};
     std::string version = "1.03";
+    std::array<SensorChannel, 3> channel{};
+    int excitationHz = 5000;
+    int excitationDuty = 50;
+    SensorSettings flash;
+    SensorRecording recording;
 };
 
 struct Slot {
