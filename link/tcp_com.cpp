@@ -188,6 +188,12 @@ int TCP_COM::ListDevices() {
     return accepted;
 }
 
+bool TCP_COM::IsOwnAddress(std::string_view address) const {
+    for (const auto& interface : interfaces_)
+        if (interface.address.view() == address) return true;
+    return false;
+}
+
 int TCP_COM::discoverOn(const ValidBroadcastInterface& interface) {
     UniqueFd socket(::socket(AF_INET, SOCK_DGRAM, 0));
     if (!socket) {
@@ -228,24 +234,27 @@ int TCP_COM::discoverOn(const ValidBroadcastInterface& interface) {
     bool received = true;
     while (rounds < 4 || received) {
         received = false;
-        if (waitReady(socket.get(), POLLIN, clock().nowUs() + kRoundWaitUs)) {
+        const std::int64_t deadlineUs = clock().nowUs() + kRoundWaitUs;
+        while (!received && waitReady(socket.get(), POLLIN, deadlineUs)) {
             char datagram[kDatagramSize];
             sockaddr_in sender{};
             socklen_t senderLength = sizeof sender;
             const ssize_t n = ::recvfrom(socket.get(), datagram, sizeof datagram - 1, MSG_DONTWAIT,
                                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
-            if (n > 0) {
-                received = true;
-                datagram[n] = '\0';
-                if (std::string_view(datagram, static_cast<std::size_t>(n)).substr(0, 4) ==
-                    kDiscoveryReplyPrefix) {
-                    const std::string address(Dotted(sender.sin_addr).view());
-                    const bool added = discovered_.emplace(address, std::string(datagram)).second;
-                    if (added) out().print("Reply from %s:\t%s\n", address.c_str(), datagram);
-                    ++accepted;
-                    if (settings().lanOpenStoresAddress && tableEntries_ < kDeviceCount)
-                        devices()[tableEntries_++].assign(address);
-                }
+            if (n <= 0) break;
+            const std::string_view text(datagram, static_cast<std::size_t>(n));
+            const std::string address(Dotted(sender.sin_addr).view());
+            // The system hands the broadcast back to its own sender; that copy is no datagram
+            // from the network, so the round goes on waiting.
+            if (text == kDiscoveryRequest && IsOwnAddress(address)) continue;
+            received = true;
+            datagram[n] = '\0';
+            if (text.substr(0, 4) == kDiscoveryReplyPrefix) {
+                const bool added = discovered_.emplace(address, std::string(datagram)).second;
+                if (added) out().print("Reply from %s:\t%s\n", address.c_str(), datagram);
+                ++accepted;
+                if (settings().lanOpenStoresAddress && tableEntries_ < kDeviceCount)
+                    devices()[tableEntries_++].assign(address);
             }
         }
         ++rounds;

@@ -64,6 +64,7 @@ class TCP_COM final : public COM_METHOD {
     bool waitReady(int fd, short events, std::int64_t deadlineUs);
     int connectFailed(int error);
     int discoverOn(const ValidBroadcastInterface& interface);
+    bool IsOwnAddress(std::string_view address) const;
 
     LanPorts ports_;
     sockaddr_in controller_{};
