@@ -46,6 +46,12 @@ std::optional<int> ChannelArg(const DriveModule& module, const Request& r, int i
     return static_cast<int>(*channel);
 }
 
+using Measurement = DriveMeasurement::Kind;
+
+bool Measuring(const DriveModule& module, std::int64_t nowUs) {
+    return module.measurement.kind != Measurement::None && nowUs < module.measurement.untilUs;
+}
+
 // MOV m dir freq stepSize steps riseTime channel waveform [OEMC]. The waveform word "DC" holds
 // the DC level given in the step-size field (0 to 1023) instead of stepping.
 std::string Move(Model& model, const Request& r) {
@@ -121,6 +127,8 @@ std::string Status(Model& model, const Request& r) {
     int first = 0;
     int last = 0;
     if (!ChannelRange(*module, r, &first, &last)) return kCannotRead;
+    if (Measuring(*module, model.nowUs))
+        return Ack(module->measurement.kind == Measurement::Capacitance ? "SCM" : "SAM");
     return StatusOf(*module, first, last);
 }
 
@@ -136,6 +144,152 @@ CommandTable::Handler ModuleOnly(F f) {
     };
 }
 
+// EXT m dir freq stepSize 0 riseTime channel waveform: the channel follows the external input
+// until stopped.
+std::string External(Model& model, const Request& r) {
+    if (r.argCount() != 8) return kCannotRead;
+    std::string error;
+    DriveModule* module = Addressed(model, r, &error);
+    if (module == nullptr) return error;
+    const auto direction = r.integer(1);
+    const auto frequency = r.integer(2);
+    const auto stepSize = r.integer(3);
+    const auto riseTime = r.integer(5);
+    const auto channel = ChannelArg(*module, r, 6);
+    if (!direction || !frequency || !stepSize || !riseTime || !channel) return kCannotRead;
+    if ((*direction != 0 && *direction != 1) || *frequency < 0 || *stepSize < 0 || *riseTime < 0)
+        return kCannotRead;
+    DriveChannel& ch = module->channel[*channel - 1];
+    ch.mode = Mode::External;
+    ch.direction = static_cast<int>(*direction);
+    ch.frequency = static_cast<int>(*frequency);
+    ch.stepSize = static_cast<int>(*stepSize);
+    ch.riseTime = static_cast<int>(*riseTime);
+    ch.waveform = r.arg(7);
+    return Ack("EXT");
+}
+
+// SCM m c and SAM m 1 start a measurement of an idle module; status answers "_SCM" or "_SAM"
+// until it is done.
+CommandTable::Handler StartMeasurement(Measurement kind) {
+    return [kind](Model& model, const Request& r) -> std::string {
+        if (r.argCount() != 2) return kCannotRead;
+        std::string error;
+        DriveModule* module = Addressed(model, r, &error);
+        if (module == nullptr) return error;
+        const auto channel = ChannelArg(*module, r, 1);
+        if (!channel || Measuring(*module, model.nowUs) ||
+            StatusOf(*module, 1, module->channels) != Ack("STP"))
+            return kCannotRead;
+        DriveMeasurement& m = module->measurement;
+        m.kind = kind;
+        m.channel = *channel;
+        m.untilUs = model.nowUs + (kind == Measurement::Capacitance ? DriveMeasurement::kCapacitanceUs
+                                                                    : DriveMeasurement::kAmplifierUs);
+        if (kind == Measurement::Capacitance) m.resultNf = 0;
+        if (kind == Measurement::Amplifier) m.amplifierMeasured = false;
+        return Ack(kind == Measurement::Capacitance ? "SCM" : "SAM");
+    };
+}
+
+// Results become visible once a measurement has run its time.
+void FinishMeasurement(DriveModule& module, std::int64_t nowUs) {
+    DriveMeasurement& m = module.measurement;
+    if (m.kind == Measurement::None || nowUs < m.untilUs) return;
+    if (m.kind == Measurement::Capacitance) m.resultNf = m.loadNf[m.channel - 1];
+    if (m.kind == Measurement::Amplifier) m.amplifierMeasured = true;
+    m.kind = Measurement::None;
+}
+
+// RCV m: the load found by the last capacitance measurement in nF, 0 while none has finished.
+std::string ReadCapacitance(Model& model, const Request& r) {
+    if (r.argCount() != 1) return kCannotRead;
+    std::string error;
+    DriveModule* module = Addressed(model, r, &error);
+    if (module == nullptr) return error;
+    FinishMeasurement(*module, model.nowUs);
+    return Ack("RCV", {module->measurement.resultNf});
+}
+
+// RAV m row: eight values of the amplifier's 512-point transfer table (row 0 to 63), all 0 until
+// a measurement has finished.
+std::string ReadAmplifier(Model& model, const Request& r) {
+    if (r.argCount() != 2) return kCannotRead;
+    std::string error;
+    DriveModule* module = Addressed(model, r, &error);
+    if (module == nullptr) return error;
+    const auto row = r.integer(1);
+    if (!row || *row < 0 || *row > 63) return kCannotRead;
+    FinishMeasurement(*module, model.nowUs);
+    std::vector<std::int64_t> values;
+    for (int k = 0; k < 8; ++k) {
+        const std::int64_t index = *row * 8 + k;
+        values.push_back(module->measurement.amplifierMeasured ? DriveMeasurement::AmplifierValue(index) : 0);
+    }
+    return Ack("RAV", values);
+}
+
+// Extended mode: FBP m riseTime enters it, FBM m dir freq steps channel 1 until stopped, FBS
+// stops every module's extended-mode move, FBX m stops and leaves it.
+std::string EnterExtended(Model& model, const Request& r) {
+    if (r.argCount() != 2) return kCannotRead;
+    std::string error;
+    DriveModule* module = Addressed(model, r, &error);
+    if (module == nullptr) return error;
+    const auto riseTime = r.integer(1);
+    if (!riseTime || *riseTime < 0) return kCannotRead;
+    module->extended.active = true;
+    module->extended.riseTime = static_cast<int>(*riseTime);
+    return Ack("FBP");
+}
+
+std::string MoveExtended(Model& model, const Request& r) {
+    if (r.argCount() != 3) return kCannotRead;
+    std::string error;
+    DriveModule* module = Addressed(model, r, &error);
+    if (module == nullptr) return error;
+    const auto direction = r.integer(1);
+    const auto frequency = r.integer(2);
+    if (!module->extended.active || !direction || !frequency || (*direction != 0 && *direction != 1) ||
+        *frequency < 0)
+        return kCannotRead;
+    DriveChannel& ch = module->channel[0];
+    ch.mode = Mode::Stepping;
+    ch.direction = static_cast<int>(*direction);
+    ch.frequency = static_cast<int>(*frequency);
+    ch.stepSize = 100;
+    ch.steps = 0;
+    ch.riseTime = module->extended.riseTime;
+    ch.waveform = "S";
+    ch.startUs = model.nowUs;
+    ch.stepsDone = 0;
+    return Ack("FBM");
+}
+
+void StopChannels(DriveModule& module) {
+    for (DriveChannel& ch : module.channel) {
+        ch.mode = Mode::Idle;
+        ch.dcLevel = 0;
+    }
+}
+
+std::string StopExtended(Model& model, const Request& r) {
+    if (r.argCount() != 0) return kCannotRead;
+    for (Slot& slot : model.slots)
+        if (slot.kind == ModuleKind::Drive && slot.drive.extended.active) StopChannels(slot.drive);
+    return Ack("FBS");
+}
+
+std::string ExitExtended(Model& model, const Request& r) {
+    if (r.argCount() != 1) return kCannotRead;
+    std::string error;
+    DriveModule* module = Addressed(model, r, &error);
+    if (module == nullptr) return error;
+    StopChannels(*module);
+    module->extended.active = false;
+    return Ack("FBX");
+}
+
 }  // namespace
 
 void RegisterDriveCommands(CommandTable& table) {
@@ -147,6 +301,15 @@ void RegisterDriveCommands(CommandTable& table) {
                   m.failsafe = 0;
                   return Ack("RFS");
               }));
+    table.add("EXT", External);
+    table.add("SCM", StartMeasurement(Measurement::Capacitance));
+    table.add("SAM", StartMeasurement(Measurement::Amplifier));
+    table.add("RCV", ReadCapacitance);
+    table.add("RAV", ReadAmplifier);
+    table.add("FBP", EnterExtended);
+    table.add("FBM", MoveExtended);
+    table.add("FBS", StopExtended);
+    table.add("FBX", ExitExtended);
     table.add("DESC", ModuleOnly([](DriveModule& m) {
                   return "_DESC " + std::to_string(m.channels) + " " + m.version + "\r";
               }));

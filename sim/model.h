@@ -54,11 +54,35 @@ struct DriveChannel {
     std::int64_t travelledSteps = 0;  // steps made in either direction, for calibration sampling
 };
 
+// The capacitance ("SCM", "RCV") and amplifier ("SAM", "RAV") measurements of a drive module.
+// Each takes a while; the module's status answers "_SCM" or "_SAM" until it is done.
+struct DriveMeasurement {
+    enum class Kind { None, Capacitance, Amplifier };
+    static constexpr std::int64_t kCapacitanceUs = 2'000'000;
+    static constexpr std::int64_t kAmplifierUs = 8'000'000;
+    Kind kind = Kind::None;  // the measurement running, until untilUs
+    std::int64_t untilUs = 0;
+    int channel = 1;
+    std::array<int, 3> loadNf{1000, 1000, 1000};  // the actuator load on each channel; tests change it
+    std::int64_t resultNf = 0;                    // the last finished capacitance measurement
+    bool amplifierMeasured = false;
+    // Point i (0 to 511) of the amplifier's transfer table: a ramp over the 8-bit range.
+    static std::int64_t AmplifierValue(std::int64_t i) { return i * 255 / 511; }
+};
+
+// Extended mode: "FBP" enters it with a rise time that its "FBM" moves use, "FBX" leaves it.
+struct DriveExtendedMode {
+    bool active = false;
+    int riseTime = 0;
+};
+
 struct DriveModule {
     int channels = 3;  // descriptor
     std::array<DriveChannel, 3> channel{};
-    int failsafe = 0;  // failsafe bits reported by "GFS"
+    int failsafe = 0;  // failsafe bits reported by "GFS"; tests set them
     std::string version = "3.05";
+    DriveMeasurement measurement;
+    DriveExtendedMode extended;
 };
 
 struct EncoderChannel {
