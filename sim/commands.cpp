@@ -8,6 +8,7 @@ void RegisterCommands(CommandTable& table) {
     RegisterDriveCommands(table);
     RegisterEncoderCommands(table);
     RegisterSensorCommands(table);
+    RegisterClosedLoopCommands(table);
 }
 
 }  // namespace vm::sim

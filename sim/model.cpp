@@ -44,6 +44,7 @@ void Model::advance(std::int64_t now) {
             if (ch.steps > 0 && ch.stepsDone >= ch.steps) ch.mode = DriveChannel::Mode::Idle;
         }
     }
+    closedLoop.advance(now);
     nowUs = now;
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/closed_loop.h"
 #include "sim/rack.h"
 
 namespace vm::sim {
@@ -166,6 +167,8 @@ struct Model {
     FrontEnd front;
     std::array<Slot, RackConfig::kSlots> slots{};
     std::int64_t nowUs = 0;
+    // The closed loop of the front end ("FBEN" and the other closed-loop lines).
+    ClosedLoop closedLoop;
     // Called after "STF" and "IPS" so the controller can write its state file.
     std::function<void(const Model&)> persist;
 
@@ -222,6 +225,7 @@ void RegisterFrontEndCommands(CommandTable& table);
 void RegisterDriveCommands(CommandTable& table);
 void RegisterEncoderCommands(CommandTable& table);
 void RegisterSensorCommands(CommandTable& table);
+void RegisterClosedLoopCommands(CommandTable& table);
 // All of the above.
 void RegisterCommands(CommandTable& table);
 
