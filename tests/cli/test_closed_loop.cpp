@@ -4,14 +4,17 @@
 #include <vector>
 
 #include "cli/closed_loop.h"
+#include "tests/support/random_reply_link.h"
 #include "tests/support/run_tool.h"
 
 namespace {
 
 using vm::test::HandlerHarness;
 using vm::test::Join;
+using vm::test::RandomReplyLink;
 using vm::test::RunTool;
 using vm::test::ScriptedLink;
+using vm::test::ToolHarness;
 
 const std::string kBanner =
     "------------------------------------------\n"
@@ -246,6 +249,35 @@ TEST(ClosedLoopCommands, ShortStateReplyShowsWhatTheSlotsStillHold) {
         "STATUS : POSITION CONTROL INQUIRY\nENABLED:0\nFINISHED:0\nTIME-OUT1:0\nTIME-OUT2:3\nTIME-OUT3:4\n"
         "INVALID_SETPOINT1:5\nINVALID_SETPOINT2:6\nINVALID_SETPOINT3:7\nPOSITION_ERROR1:8\n"
         "POSITION_ERROR2:9\nPOSITION_ERROR3:10\n");
+}
+
+// Random, truncated and oversized replies: every form sends its fixed number of lines and returns.
+TEST(ClosedLoopCommands, RandomRepliesNeverChangeWhatIsSent) {
+    struct Form {
+        std::vector<std::string> words;
+        std::size_t lines;
+    };
+    const Form forms[] = {
+        {{"FBEN", "CEDAR1-POT", "1", "MAPLE1-ENC", "0", "HAZEL1-ENC", "0.5", "300", "30"}, 3},
+        {{"FBEN", "CEDAR1-POT", "1", "1", "MAPLE1-ENC", "0", "0", "HAZEL1-ENC", "1", "0.5", "0"}, 3},
+        {{"FBENX", "CEDAR1-POT", "1", "1", "MAPLE1-ENC", "0", "0", "HAZEL1-ENC", "1", "0.5", "0", "1"}, 3},
+        {{"FBCS", "1", "1", "-1", "0", "0", "1"}, 1},
+        {{"FBST"}, 1},
+        {{"FBFE", "0", "20", "1"}, 1},
+        {{"FBXT"}, 1},
+        {{"FBES"}, 1},
+    };
+    for (const auto& form : forms) {
+        std::vector<std::string> words{"DEVMODE"};
+        words.insert(words.end(), form.words.begin(), form.words.end());
+        for (std::uint32_t seed = 0; seed < 100; ++seed) {
+            ToolHarness h;
+            RandomReplyLink link(seed);
+            h.links.serve(vm::cli::LinkKind::Ftdi, link);
+            EXPECT_TRUE(h.run(words).ends_with(kBanner)) << Join(form.words) << " seed " << seed;
+            EXPECT_EQ(link.exchanges(), form.lines) << Join(form.words) << " seed " << seed;
+        }
+    }
 }
 
 }  // namespace
