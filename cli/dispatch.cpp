@@ -3,6 +3,7 @@
 #include "cli/closed_loop.h"
 #include "cli/drive_module.h"
 #include "cli/encoder_module.h"
+#include "cli/firmware_update.h"
 #include "cli/modules_network.h"
 #include "cli/sensor_module.h"
 
@@ -71,7 +72,7 @@ const Command kCommands[] = {
     {"FBXT", HandleFBXT, false},
     {"FBFE", HandleFBFE, false},
     {"FBES", HandleFBES, false},
-    {"FU", nullptr, false},
+    {"FU", HandleFU, false},
     {"IPR", HandleIPR, false},
     {"SUD", HandleSUD, false},
     {"FIV", HandleFIV, false},

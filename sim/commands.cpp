@@ -1,4 +1,5 @@
 // Every module kind's command words, registered once per controller.
+#include "sim/firmware.h"
 #include "sim/model.h"
 
 namespace vm::sim {
@@ -9,6 +10,7 @@ void RegisterCommands(CommandTable& table) {
     RegisterEncoderCommands(table);
     RegisterSensorCommands(table);
     RegisterClosedLoopCommands(table);
+    RegisterFirmwareCommands(table);
 }
 
 }  // namespace vm::sim

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/closed_loop.h"
+#include "sim/firmware.h"
 #include "sim/rack.h"
 
 namespace vm::sim {
@@ -171,6 +172,8 @@ struct Model {
     ClosedLoop closedLoop;
     // Called after "STF" and "IPS" so the controller can write its state file.
     std::function<void(const Model&)> persist;
+    // The firmware-update state of every unit that took part in an update.
+    FirmwareUnits firmware;
 
     // Slot 1 to 6 holding the kind, or nullptr.
     Slot* slot(std::int64_t number, ModuleKind kind);
