@@ -23,6 +23,11 @@ struct LinkSettings {
     // desktop program leaves it unchanged.
     bool clearReplyOnFailure;
 
+    // HID: the command-line tool reads once before writing, discarding text left over from an
+    // earlier reply; the desktop program's listing copies the serial strings into the device table.
+    bool hidDiscardLeftover;
+    bool hidListingFillsTable;
+
     // LAN: result of a failed connect (desktop 1, command-line tool 2); the command-line tool also
     // fails with 2 on a reply that does not begin with "_"; the desktop program writes the
     // address of Open into device-table entry 0.
