@@ -28,7 +28,7 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         const bool flag =
-            name == "--no-discovery" || name == "--transcript" || name == "--help" || name == "-h";
+            name == "--no-discovery" || name == "--discovery" || name == "--transcript" || name == "--help" || name == "-h";
         if (!flag && i + 1 >= args.size()) return fail(name + " needs a value");
         const std::string value = flag ? std::string() : args[++i];
         if (name == "--rack") {
@@ -49,6 +49,8 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
                 return fail("bad port: " + value);
         } else if (name == "--no-discovery") {
             options.discovery = false;
+        } else if (name == "--discovery") {
+            options.discovery = true;
         } else if (name == "--discovery-reply") {
             if (value.empty() || value.size() > 2000)
                 return fail("the discovery reply must be 1 to 2000 characters");

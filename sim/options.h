@@ -33,7 +33,7 @@ inline constexpr const char* kSimUsage =
     "  --bind ADDRESS          IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port N                TCP command port (default 2048, 0 for any free port)\n"
     "  --discovery-port N      UDP discovery port (default 7000, 0 for any free port)\n"
-    "  --no-discovery          do not answer discovery broadcasts\n"
+    "  --no-discovery          do not answer discovery broadcasts (--discovery: do; the last one wins)\n"
     "  --discovery-reply TEXT  discovery answer (default \"ZAV VMCS-SIM\")\n"
     "  --discovery-repeat N    send each discovery answer N times (default 1)\n"
     "  --speed X               run time X times faster than real time (default 1)\n"

@@ -354,6 +354,9 @@ TEST(SimOptions, ParsesTheCommandLine) {
     EXPECT_FALSE(options->discovery);
     EXPECT_EQ(options->discoveryRepeat, 2);
     ASSERT_EQ(options->faults.size(), 1u);
+    const auto reenabled = ParseSimOptions({"--no-discovery", "--discovery"}, &error);
+    ASSERT_TRUE(reenabled);
+    EXPECT_TRUE(reenabled->discovery) << "the last of the two flags wins";
 
     const std::vector<std::vector<std::string>> bad = {
         {"--port"},          {"--port", "65536"}, {"--port", "-1"},       {"--speed", "0"},

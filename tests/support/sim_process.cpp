@@ -23,17 +23,23 @@ constexpr std::uint32_t kReadyPollMs = 20;
 }  // namespace
 
 std::vector<std::string> SimProcess::Arguments(const std::string& vmsimPath, const std::string& readyFile,
-                                               const std::vector<std::string>& extraArgs) {
-    std::vector<std::string> argv{vmsimPath, "--bind",         "127.0.0.1",    "--port",
-                                  "0",       "--no-discovery", "--ready-file", readyFile};
+                                               const std::vector<std::string>& extraArgs,
+                                               const std::vector<std::string>& launcher) {
+    std::vector<std::string> argv = launcher;
+    argv.insert(argv.end(), {vmsimPath, "--bind", "127.0.0.1", "--port", "0", "--no-discovery",
+                             "--ready-file", readyFile});
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     return argv;
 }
 
 SimProcess::SimProcess(const std::string& vmsimPath, const std::vector<std::string>& extraArgs)
+    : SimProcess({}, vmsimPath, extraArgs) {}
+
+SimProcess::SimProcess(const std::vector<std::string>& launcher, const std::string& vmsimPath,
+                       const std::vector<std::string>& extraArgs)
     : directory_(MakeDirectory()),
       readyFile_(directory_ + "/ready"),
-      child_(Arguments(vmsimPath, readyFile_, extraArgs)) {
+      child_(Arguments(vmsimPath, readyFile_, extraArgs, launcher)) {
     if (directory_.empty() || !child_.running()) return;
     // The program writes "PORT DISCOVERYPORT" to the file (renamed into place) once it listens.
     SteadyClock clock;

@@ -14,6 +14,9 @@ class SimProcess {
     // Starts the program at `vmsimPath` with the extra arguments (for example "--rack", "C,O,R,-,-,-")
     // and waits up to 10 s for it to report its port.
     explicit SimProcess(const std::string& vmsimPath, const std::vector<std::string>& extraArgs = {});
+    // The same, started through a launcher such as {"/usr/sbin/ip", "netns", "exec", "NAME"}.
+    SimProcess(const std::vector<std::string>& launcher, const std::string& vmsimPath,
+               const std::vector<std::string>& extraArgs);
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -26,7 +29,8 @@ class SimProcess {
 
   private:
     static std::vector<std::string> Arguments(const std::string& vmsimPath, const std::string& readyFile,
-                                              const std::vector<std::string>& extraArgs);
+                                              const std::vector<std::string>& extraArgs,
+                                              const std::vector<std::string>& launcher = {});
 
     std::string directory_;
     std::string readyFile_;
