@@ -177,6 +177,36 @@ TEST(SimSession, CounterZeroAndStatusOfEmptySlots) {
 namespace vm::gui {
 namespace {
 
+TEST(SimSession, MeasurementsAndDetectorSettings) {
+    test::SimModel s;
+    s.controller.inspect([](sim::Model& m) { return m.slots[0].drive.measurement.loadNf[1] = 470; });
+    ASSERT_EQ(s.vmdm.MeasureCapacitance(1, 2), kOk);
+    EXPECT_EQ(s.vmdm.capacitance(), 470);
+    EXPECT_LT(s.clock.elapsedMs(), 200 * 100);  // the polling ended on "_STP"
+
+    ASSERT_EQ(s.vmdm.StartAmplifierMeasurement(1, 1), kOk);
+    EXPECT_EQ(s.vmdm.status(), "_SAM");
+    for (int poll = 0; poll < 200 && s.vmdm.status() != "_STP"; ++poll) {
+        s.vmdm.Status(1);
+        s.clock.sleepMs(100);
+    }
+    ASSERT_EQ(s.vmdm.status(), "_STP");
+    ASSERT_EQ(s.vmdm.ReadAmplifierValues(1, 70), kOk);  // row 63
+    const auto row = s.vmdm.amplifierTable()[63];
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(row[k], sim::DriveMeasurement::AmplifierValue(504 + k) & 0xFF) << k;
+
+    ASSERT_EQ(s.oem.SetGain(1, 1, 50), kOk);
+    ASSERT_EQ(s.oem.SetHigh(1, 1, 200), kOk);
+    ASSERT_EQ(s.oem.SetLow(1, 1, 20), kOk);
+    ASSERT_EQ(s.oem.StoreDetector(1, 1), kOk);
+    ASSERT_EQ(s.oem.ReadDetector(1, 1), kOk);
+    EXPECT_EQ(s.oem.gain(), 50);
+    EXPECT_EQ(s.oem.high(), 200);
+    EXPECT_EQ(s.oem.low(), 20);
+    EXPECT_EQ(s.vmdm.ReadFailsafe(1), kOk);
+    EXPECT_EQ(s.vmdm.failsafe(), 0);
+}
+
 TEST(SimSession, TwoThreadsReadTheirOwnCounters) {
     test::SimModel s;
     s.controller.inspect([](sim::Model& m) {
