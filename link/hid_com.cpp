@@ -14,7 +14,9 @@ constexpr std::size_t kTableEntryLength = COM_METHOD::DeviceEntry::kMaxLength;
 HID_COM::HID_COM(const LinkContext& context, std::shared_ptr<HidDeviceArray> devices)
     : COM_METHOD(context), devices_(std::move(devices)) {}
 
-HID_COM::~HID_COM() { Close(); }
+HID_COM::~HID_COM() {
+    if (opened_ != nullptr && opened_->IsOpen()) opened_->CloseDevice();
+}
 
 int HID_COM::enumerate() {
     if (!devices_ || !devices_->driver) return 0;
@@ -33,7 +35,10 @@ bool HID_COM::openFirst(Match match) {
         if (!match(device)) continue;
         devices_->current = &device;
         device.OpenDevice();
-        if (device.IsOpen()) return true;
+        if (device.IsOpen()) {
+            opened_ = &device;
+            return true;
+        }
         device.CloseDevice();
     }
     return false;

@@ -42,6 +42,9 @@ class HID_COM final : public COM_METHOD {
     bool openFirst(Match match);
 
     std::shared_ptr<HidDeviceArray> devices_;
+    // The device this link opened last; destroying the link closes only that one, so a link
+    // that never opened anything cannot close the device another link of the process uses.
+    CUSBHIDSerialStringWriter* opened_ = nullptr;
 };
 
 }  // namespace vm

@@ -256,6 +256,23 @@ TEST(HidOpen, SkipsADeviceThatDoesNotOpenAndSharesTheArray) {
     EXPECT_EQ(rig.exchange("STS 1\r"), 2);
 }
 
+TEST(HidOpen, DestroyingALinkClosesOnlyWhatItOpened) {
+    HidRig rig;
+    FakeHidDevice& device = rig.addController("VMH0001");
+    ASSERT_TRUE(rig.link.OpenDefault());
+    {
+        HID_COM lister(rig.context, rig.array);  // lists, never opens
+        EXPECT_EQ(lister.ListDevices(), 1);
+    }
+    EXPECT_TRUE(device.open);
+    EXPECT_EQ(rig.exchange("STS 1\r"), 0);
+    {
+        HID_COM owner(rig.context, rig.array);
+        ASSERT_TRUE(owner.Open("VMH0001"));
+    }
+    EXPECT_FALSE(device.open);  // an open link is closed before it is destroyed
+}
+
 TEST(HidEnumerate, FiltersSkipsAndStrings) {
     HidRig rig;
     rig.addController("VMH0001").manufacturer.reset();  // accepted, manufacturer "N/A"
