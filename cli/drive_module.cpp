@@ -314,8 +314,11 @@ void HandleSAM(Session& s, const Words& w) {
         s.exchange("RAV %d %d\r", module, row);
         const Tokens& tokens = s.tokenize();
         for (int k = 0; k < 8; ++k) {
+            // A short row reads 0 for its missing values rather than the previous row's values,
+            // which the token slots past this reply's tokens still hold.
+            const std::size_t slot = static_cast<std::size_t>(k) + 1;
             const unsigned value =
-                static_cast<unsigned>(tokens.integer(static_cast<std::size_t>(k) + 1)) & 0xFFu;
+                slot < tokens.count() ? static_cast<unsigned>(tokens.integer(slot)) & 0xFFu : 0u;
             s.print("%X:%X\t", static_cast<unsigned>(row * 8 + k), value);
         }
         s.print("\n");
