@@ -1,9 +1,10 @@
 #pragma once
 // The desktop program's current controller link, shared by every window and worker thread, with
-// the one reply parser. Each device-model operation runs as one unit under a single lock (format,
-// exchange, parse, copy out), so two threads can never interleave on the link's buffers, the
-// parser or the model's fields. The lock is recursive: a caller that needs an operation and the
-// fields it filled as one unit holds it around both with hold().
+// the one reply parser. Each device-model operation runs as one unit under the operation lock
+// (format, exchange, parse, copy out), so two threads can never interleave on the link's buffers
+// or the parser. The lock is recursive: a caller that needs an operation and the fields it filled
+// as one unit holds it around both with hold(). The fields themselves have a lock of their own
+// (fieldsLock), so reading them never waits for an exchange.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -47,8 +48,12 @@ class CurrentLink {
     void replace(std::unique_ptr<COM_METHOD> link);
     bool hasLink() const;
 
-    // Holds the lock across several operations and field reads.
+    // Holds the operation lock across several operations and field reads.
     Lock hold() const { return Lock(mutex_); }
+    // Guards the model's fields alone. Getters take only this one, so a window reading a field
+    // never waits for an exchange (or a 20 s measurement) of a worker thread; operations take it
+    // briefly when they copy values out. Order: the operation lock first, then this one.
+    std::unique_lock<std::mutex> fieldsLock() const { return std::unique_lock<std::mutex>(fieldsMutex_); }
 
     // Runs the connection logic's own calls (list, open, close, device table, selector) under the
     // lock; fn receives the current link or nullptr.
@@ -73,6 +78,7 @@ class CurrentLink {
 
   private:
     mutable std::recursive_mutex mutex_;
+    mutable std::mutex fieldsMutex_;
     Clock& clock_;
     StringParser parser_;
     std::unique_ptr<COM_METHOD> link_;

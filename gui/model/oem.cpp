@@ -39,6 +39,7 @@ bool OEM::GetCounter(std::uint8_t m, std::uint8_t c) {
         [&](Transaction& t) {
             t.exchange("CGV %u %u\r", EncoderAddress(m), unsigned{c});
             if (!t.tokens().is(0, "_CGV")) return kFailure;
+            auto fields = link_.fieldsLock();
             count_ = static_cast<std::int32_t>(std::int64_t{t.tokens().replyInteger(1)} - kCounterOffset);
             analog_ = t.tokens().replyInteger(2);
             return kSuccess;
@@ -64,6 +65,7 @@ bool OEM::ReadDetector(std::uint8_t m, std::uint8_t c) {
         [&](Transaction& t) {
             t.exchange("MLS %u %u\r", EncoderAddress(m), unsigned{c});
             if (!t.tokens().is(0, "_MLS")) return kFailure;
+            auto fields = link_.fieldsLock();
             gain_ = static_cast<std::uint8_t>(t.tokens().replyInteger(1));
             high_ = static_cast<std::uint8_t>(t.tokens().replyInteger(2));
             low_ = static_cast<std::uint8_t>(t.tokens().replyInteger(3));
@@ -73,27 +75,27 @@ bool OEM::ReadDetector(std::uint8_t m, std::uint8_t c) {
 }
 
 std::int32_t OEM::count() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return count_;
 }
 
 std::int32_t OEM::analog() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return analog_;
 }
 
 std::uint8_t OEM::high() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return high_;
 }
 
 std::uint8_t OEM::low() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return low_;
 }
 
 std::uint8_t OEM::gain() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return gain_;
 }
 

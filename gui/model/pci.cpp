@@ -33,14 +33,20 @@ bool PCI::ReadModuleMap() {
     return link_.run(
         [&](Transaction& t) {
             // A failed exchange counts as an empty reply, so its map reads as no modules.
+            ModuleMap drives{};
+            ModuleMap encoders{};
             const bool drivesFailed = t.exchange("GCM \r");
-            CopyBytes(t.tokens(), driveModules_);
+            CopyBytes(t.tokens(), drives);
             const bool encodersFailed = t.exchange("GOM \r");
-            CopyBytes(t.tokens(), encoderModules_);
-            FixEncoderMap(encoderModules_);
+            CopyBytes(t.tokens(), encoders);
+            FixEncoderMap(encoders);
+            auto fields = link_.fieldsLock();
+            driveModules_ = drives;
+            encoderModules_ = encoders;
             return drivesFailed || encodersFailed ? kFailure : kSuccess;
         },
         [&] {
+            auto fields = link_.fieldsLock();
             driveModules_.fill(0);
             encoderModules_.fill(0);
             return kFailure;
@@ -48,12 +54,12 @@ bool PCI::ReadModuleMap() {
 }
 
 bool PCI::HasDriveModule(std::uint8_t a) const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return std::find(driveModules_.begin(), driveModules_.end(), a) != driveModules_.end();
 }
 
 bool PCI::HasEncoderModule(std::uint8_t m) const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     const auto address = static_cast<std::uint8_t>(m + 10);
     return std::find(encoderModules_.begin(), encoderModules_.end(), address) != encoderModules_.end();
 }
@@ -67,6 +73,7 @@ bool PCI::LoadChannel(std::uint8_t m, std::uint8_t c) {
             t.exchange("CLS %u\r", static_cast<unsigned>(index));
             const StringParser& tokens = t.tokens();
             if (!tokens.is(0, "_CLS")) return kFailure;
+            auto fields = link_.fieldsLock();
             ChannelRecord& r = channelRecord_;
             r.frequency = static_cast<std::uint16_t>(tokens.replyInteger(2));
             r.stepSize = static_cast<std::uint16_t>(tokens.replyInteger(3));
@@ -84,7 +91,7 @@ bool PCI::LoadChannel(std::uint8_t m, std::uint8_t c) {
 bool PCI::StoreChannel(unsigned index) {
     return link_.run(
         [&](Transaction& t) {
-            const ChannelRecord& r = channelRecord_;
+            const ChannelRecord r = channelRecord();
             if (BreaksLine(r.type.view()) || BreaksLine(r.tag.view())) return kFailure;
             t.exchange("CSS %u %u %u %u %u %u %s %s %u\r", index, unsigned{r.frequency}, unsigned{r.stepSize},
                        unsigned{r.temperature}, unsigned{r.paramB}, unsigned{r.paramA}, r.type.c_str(),
@@ -110,6 +117,7 @@ bool PCI::ReadNetwork() {
         [&](Transaction& t) {
             t.exchange("IPR\r");
             if (!t.tokens().is(0, "_IPR")) return kNotRead;
+            auto fields = link_.fieldsLock();
             CopyBytes(t.tokens(), networkSettings_);
             return kRead;
         },
@@ -119,7 +127,7 @@ bool PCI::ReadNetwork() {
 bool PCI::WriteNetwork() {
     return link_.run(
         [&](Transaction& t) {
-            const NetworkSettings& n = networkSettings_;
+            const NetworkSettings n = networkSettings();
             const bool failed = t.exchange("IPS %u %u %u %u %u %u %u %u %u %u %u %u %u\r", unsigned{n[0]},
                                            unsigned{n[1]}, unsigned{n[2]}, unsigned{n[3]}, unsigned{n[4]},
                                            unsigned{n[5]}, unsigned{n[6]}, unsigned{n[7]}, unsigned{n[8]},
@@ -130,32 +138,32 @@ bool PCI::WriteNetwork() {
 }
 
 ChannelRecord PCI::channelRecord() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return channelRecord_;
 }
 
 void PCI::setChannelRecord(const ChannelRecord& record) {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     channelRecord_ = record;
 }
 
 ModuleMap PCI::driveModules() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return driveModules_;
 }
 
 ModuleMap PCI::encoderModules() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return encoderModules_;
 }
 
 NetworkSettings PCI::networkSettings() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return networkSettings_;
 }
 
 void PCI::setNetworkSettings(const NetworkSettings& settings) {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     networkSettings_ = settings;
 }
 

@@ -50,6 +50,7 @@ bool VMDM::Move(std::uint8_t m, std::uint8_t c, std::string_view type, std::uint
                        unsigned{frequency}, unsigned{stepSize}, unsigned{steps}, unsigned{*riseTime},
                        unsigned{c});
             if (!t.tokens().is(0, "_MOV")) return kFailure;
+            auto fields = link_.fieldsLock();
             status_.assign(t.tokens().token(0));
             return kSuccess;
         },
@@ -60,6 +61,7 @@ bool VMDM::Stop(std::uint8_t m) {
     return link_.run(
         [&](Transaction& t) {
             if (t.exchange("STP %u\r", unsigned{m})) return kFailure;
+            auto fields = link_.fieldsLock();
             status_.assign(t.tokens().token(0));
             return kSuccess;
         },
@@ -71,6 +73,7 @@ bool VMDM::Status(std::uint8_t m) {
         [&](Transaction& t) {
             t.exchange("STS %u\r", unsigned{m});
             if (!t.tokens().isAck(0)) return kFailure;
+            auto fields = link_.fieldsLock();
             status_.assign(t.tokens().token(0));
             return kSuccess;
         },
@@ -89,6 +92,7 @@ bool VMDM::MeasureCapacitance(std::uint8_t m, std::uint8_t c) {
                 if (t.tokens().is(0, "_STP")) break;
             }
             if (t.exchange("RCV %u\r", unsigned{m})) return kFailure;
+            auto fields = link_.fieldsLock();
             capacitance_ = static_cast<std::uint16_t>(t.tokens().replyInteger(1));
             return kSuccess;
         },
@@ -99,7 +103,10 @@ bool VMDM::StartAmplifierMeasurement(std::uint8_t m, std::uint8_t c) {
     return link_.run(
         [&](Transaction& t) {
             if (t.exchange("SAM %u %u\r", unsigned{m}, unsigned{c})) return kFailure;
-            if (t.tokens().isAck(0)) status_.assign(t.tokens().token(0));
+            if (t.tokens().isAck(0)) {
+                auto fields = link_.fieldsLock();
+                status_.assign(t.tokens().token(0));
+            }
             return kSuccess;
         },
         NoLinkFails());
@@ -110,6 +117,7 @@ bool VMDM::ReadAmplifierValues(std::uint8_t m, std::uint8_t row) {
     return link_.run(
         [&](Transaction& t) {
             if (t.exchange("RAV %u %u\r", unsigned{m}, unsigned{row})) return kFailure;
+            auto fields = link_.fieldsLock();
             AmplifierRow& values = amplifierTable_[row];
             for (std::size_t k = 0; k < values.size(); ++k)
                 values[k] = static_cast<std::uint8_t>(t.tokens().replyInteger(k + 1));
@@ -123,13 +131,16 @@ bool VMDM::ReadFailsafe(std::uint8_t m) {
         [&](Transaction& t) {
             t.exchange("GFS %u\r", unsigned{m});
             if (!t.tokens().is(0, "_GFS")) {
+                auto fields = link_.fieldsLock();
                 failsafe_ = 255;
                 return kFailure;
             }
+            auto fields = link_.fieldsLock();
             failsafe_ = static_cast<std::uint8_t>(t.tokens().replyInteger(1));
             return kSuccess;
         },
         [&] {
+            auto fields = link_.fieldsLock();
             failsafe_ = 255;
             return kFailure;
         });
@@ -140,40 +151,43 @@ bool VMDM::ReadDescriptor(std::uint8_t m) {
         [&](Transaction& t) {
             t.exchange("DESC %u\r", unsigned{m});
             if (!t.tokens().is(0, "_DESC")) {
+                auto fields = link_.fieldsLock();
                 descriptor_ = 3;
                 return kFailure;
             }
+            auto fields = link_.fieldsLock();
             descriptor_ = static_cast<std::uint8_t>(t.tokens().replyInteger(1));
             return kSuccess;
         },
         [&] {
+            auto fields = link_.fieldsLock();
             descriptor_ = 3;
             return kFailure;
         });
 }
 
 std::string VMDM::status() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return status_.str();
 }
 
 std::uint8_t VMDM::failsafe() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return failsafe_;
 }
 
 VMDM::AmplifierTable VMDM::amplifierTable() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return amplifierTable_;
 }
 
 std::uint16_t VMDM::capacitance() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return capacitance_;
 }
 
 std::uint8_t VMDM::descriptor() const {
-    auto lock = link_.hold();
+    auto lock = link_.fieldsLock();
     return descriptor_;
 }
 

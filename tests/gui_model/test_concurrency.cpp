@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -126,6 +129,55 @@ TEST(Concurrency, ReplacingTheLinkWaitsForTheOperationInFlight) {
     worker.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(model.overlaps.load(), 0);
+}
+
+// A link whose exchange blocks until the test releases it (bounded, so a failure cannot hang).
+class GateLink final : public COM_METHOD {
+  public:
+    using COM_METHOD::COM_METHOD;
+    bool OpenDefault() override { return true; }
+    bool Open(std::string_view) override { return true; }
+    void Close() override {}
+    int ListDevices() override { return 1; }
+    int Exchange() override {
+        std::unique_lock lock(mutex_);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait_for(lock, std::chrono::seconds(5), [this] { return released_; });
+        reply().assign("_STP\r");
+        return 0;
+    }
+    bool waitEntered() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return entered_; });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool released_ = false;
+};
+
+TEST(Concurrency, ReadingFieldsDoesNotWaitForAnExchangeInFlight) {
+    SharedModel model;
+    auto gate = std::make_unique<GateLink>(model.context);
+    GateLink* gateRaw = gate.get();
+    model.current.replace(std::move(gate));
+    std::thread worker([&] { model.vmdm.Status(1); });
+    ASSERT_TRUE(gateRaw->waitEntered());
+    // The worker holds the operation lock inside its exchange; the fields stay readable.
+    EXPECT_EQ(model.vmdm.status(), "");
+    EXPECT_EQ(model.oem.count(), 0);
+    EXPECT_EQ(model.pci.driveModules(), ModuleMap{});
+    gateRaw->release();
+    worker.join();
+    EXPECT_EQ(model.vmdm.status(), "_STP");
 }
 
 }  // namespace
