@@ -15,8 +15,13 @@ namespace vm::cli {
 namespace {
 
 // A client that connected must have sent its whole command and closed its side within this
-// time; one that has not is dropped, so a stuck client cannot hold the server.
-constexpr std::uint32_t kRequestReadMs = 1000;
+// time; one that has not is dropped, so a stuck client cannot hold the server. A real client
+// writes right after connecting, and other clients give up on a busy server after about a
+// second, so this stays well below that.
+constexpr std::uint32_t kRequestReadMs = 500;
+// After the reply the client closes its request; the server waits this long for that before
+// it serves the next one, so a reply can never be taken for another client's.
+constexpr std::uint32_t kClientCloseMs = 1000;
 // How often the wait for a client looks at whether serving should go on.
 constexpr std::uint32_t kIdleSliceMs = 100;
 // One pending client besides the one being served: the rest retry their connection.
@@ -30,7 +35,7 @@ constexpr int kRowWrap = 45;
 
 // Without a system no process is started and the loops run until the process ends.
 class NoSystem final : public System {
-public:
+  public:
     std::string ownBaseName() override { return {}; }
     int countProcesses(std::string_view) override { return 0; }
     bool startProcess(std::string_view, const std::vector<std::string>&) override { return false; }
@@ -39,7 +44,7 @@ public:
 
 // The device the pipe name names, or the one at the device number for "SamplePipe".
 class DeviceChoice {
-public:
+  public:
     DeviceChoice(Environment& env, Session& session, const Words& words, std::string_view pipeName)
         : env_(env),
           session_(session),
@@ -66,7 +71,7 @@ public:
         return usbOpen;
     }
 
-private:
+  private:
     // The device number from the second argument, or asked for: one key, a digit.
     long deviceNumber() {
         if (words_.count() >= 3) return words_.integer(2);
@@ -81,8 +86,9 @@ private:
         if (byNumber_) {
             const long n = deviceNumber();
             const auto& table = link->devices();
-            serial = n >= 0 && static_cast<std::size_t>(n) < table.size() ? table[static_cast<std::size_t>(n)].str()
-                                                                            : std::string();
+            serial = n >= 0 && static_cast<std::size_t>(n) < table.size()
+                         ? table[static_cast<std::size_t>(n)].str()
+                         : std::string();
         }
         env_.console.print("\n-> Trying to open device with serial: %s\n", serial.c_str());
         // An empty serial names no device (a number past the listing, an empty pipe name).
@@ -115,7 +121,7 @@ std::string Printable(std::string_view text) {
 }
 
 class Server {
-public:
+  public:
     Server(Environment& env, Session& session, System& system, std::string directory, std::string_view name,
            pipe::Endpoint endpoint)
         : env_(env),
@@ -128,8 +134,7 @@ public:
     void serve() {
         std::uint32_t counter = 0;
         while (system_.keepServing()) {
-            pid_t client = 0;
-            UniqueFd request = waitForClient(client);
+            UniqueFd request = waitForClient();
             if (!request) continue;
             COM_METHOD& link = *session_.exchangeLink();
             if (!receive(request, link)) {
@@ -137,7 +142,7 @@ public:
                 continue;
             }
             session_.exchangeAgain();
-            if (!push(client, link.reply().view())) {
+            if (!push(link.reply().view())) {
                 dropped();
                 continue;
             }
@@ -148,22 +153,22 @@ public:
             env_.console.write("Tranceiving");
             env_.console.write(TransactionVerdict(link.command().view(), link.reply().view()));
             env_.console.flush();
+            finish(request);
         }
     }
 
     void monitor() {
         int row = kRowFirst;
         while (system_.keepServing()) {
-            pid_t client = 0;
-            UniqueFd request = waitForClient(client);
+            UniqueFd request = waitForClient();
             if (!request) continue;
             COM_METHOD& link = *session_.exchangeLink();
             at(1, 1);
             env_.console.write(kHeader);
             env_.console.write(std::string(67, ' '));
             at(1, 2);
-            env_.console.write(std::string(27, '-') + "+" + std::string(38, '-') + "+" + std::string(6, '-') + "+" +
-                               std::string(75, '-'));
+            env_.console.write(std::string(27, '-') + "+" + std::string(38, '-') + "+" + std::string(6, '-') +
+                               "+" + std::string(75, '-'));
             const bool received = receive(request, link);
             const std::string_view command = link.command().view();
             at(1, row);
@@ -182,7 +187,7 @@ public:
                 session_.exchangeAgain();
                 end = env_.clock.counter();
                 at(30, row);
-                pushed = push(client, link.reply().view());
+                pushed = push(link.reply().view());
             } else {
                 at(30, row);
             }
@@ -199,11 +204,13 @@ public:
                 env_.console.print("%3.1f", ms);
                 at(74, row);
                 env_.console.write("| ");
-                for (char c : reply) env_.console.print("%2X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+                for (char c : reply)
+                    env_.console.print("%2X", static_cast<unsigned>(static_cast<unsigned char>(c)));
                 at(1, row + 1);
                 env_.console.write(std::string(159, ' '));
             }
             env_.console.flush();
+            if (pushed) finish(request);
             request.reset();
             if (++row == kRowWrap) {
                 row = kRowFirst;
@@ -213,7 +220,7 @@ public:
         }
     }
 
-private:
+  private:
     // Column and row counted from 1.
     void at(int column, int row) { env_.console.moveCursor(std::max(column, 1) - 1, row - 1); }
 
@@ -223,7 +230,7 @@ private:
     }
 
     // Waits for the next client of this user; invalid when serving is to stop.
-    UniqueFd waitForClient(pid_t& client) {
+    UniqueFd waitForClient() {
         while (system_.keepServing()) {
             if (!pipe::WaitReady(env_.clock, endpoint_.fd(), POLLIN, kIdleSliceMs)) continue;
             UniqueFd request = pipe::AcceptPending(endpoint_.fd());
@@ -233,7 +240,6 @@ private:
             }
             const auto peer = pipe::PeerOf(request.get());
             if (!peer || peer->uid != ::geteuid()) continue;
-            client = peer->pid;
             return request;
         }
         return UniqueFd();
@@ -251,15 +257,23 @@ private:
         return result == pipe::ReadResult::Complete;
     }
 
-    // Connects to the reply endpoint of the client that sent the request and writes the reply.
-    // Only the requesting process gets it: a reply endpoint now held by another process (the
-    // client died and another took the name) is refused.
-    bool push(pid_t client, std::string_view reply) {
+    // Connects to the reply endpoint and writes the reply. Whoever holds the endpoint name gets
+    // it: a client that sent a request without holding the name cannot tell this side, and its
+    // reply is then left unread at the holder's endpoint, which the holder knows to skip.
+    bool push(std::string_view reply) {
         UniqueFd connection;
-        if (pipe::ConnectEndpoint(directory_, replyFile_, connection) != pipe::ConnectResult::Connected) return false;
+        if (pipe::ConnectEndpoint(directory_, replyFile_, connection) != pipe::ConnectResult::Connected)
+            return false;
         const auto peer = pipe::PeerOf(connection.get());
-        if (!peer || peer->uid != ::geteuid() || peer->pid != client) return false;
+        if (!peer || peer->uid != ::geteuid()) return false;
         return pipe::SendAll(connection.get(), reply);
+    }
+
+    // Tells the client its reply is waiting and lets it take it before anyone else is served.
+    void finish(const UniqueFd& request) {
+        if (!pipe::SendAll(request.get(), std::string_view(&pipe::kReplySent, 1))) return;
+        // The client's sending side is closed already; the hang-up comes when it closes the rest.
+        pipe::WaitReady(env_.clock, request.get(), 0, kClientCloseMs);
     }
 
     Environment& env_;

@@ -37,7 +37,7 @@ std::string ReadLink(const std::string& path) {
 }
 
 bool IsExecutableFile(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
@@ -66,7 +66,7 @@ std::string ServerLogPath(std::string_view program) {
 }
 
 class SpawnActions {
-public:
+  public:
     SpawnActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
     ~SpawnActions() {
         if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
@@ -75,13 +75,13 @@ public:
     SpawnActions& operator=(const SpawnActions&) = delete;
     posix_spawn_file_actions_t* get() { return ok_ ? &actions_ : nullptr; }
 
-private:
+  private:
     posix_spawn_file_actions_t actions_{};
     bool ok_ = false;
 };
 
 class SpawnAttributes {
-public:
+  public:
     SpawnAttributes() { ok_ = ::posix_spawnattr_init(&attributes_) == 0; }
     ~SpawnAttributes() {
         if (ok_) ::posix_spawnattr_destroy(&attributes_);
@@ -90,7 +90,7 @@ public:
     SpawnAttributes& operator=(const SpawnAttributes&) = delete;
     posix_spawnattr_t* get() { return ok_ ? &attributes_ : nullptr; }
 
-private:
+  private:
     posix_spawnattr_t attributes_{};
     bool ok_ = false;
 };

@@ -9,7 +9,7 @@
 namespace vm::cli {
 
 class System {
-public:
+  public:
     virtual ~System() = default;
     // The base name of this process's executable, at most 31 characters.
     virtual std::string ownBaseName() = 0;
@@ -27,7 +27,7 @@ public:
 
 // The real system: /proc, posix_spawn, localtime_r.
 class RealSystem final : public System {
-public:
+  public:
     std::string ownBaseName() override;
     int countProcesses(std::string_view baseName) override;
     bool startProcess(std::string_view program, const std::vector<std::string>& arguments) override;

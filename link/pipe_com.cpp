@@ -44,7 +44,8 @@ void PIPE_COM::Close() {
 
 bool PIPE_COM::connectRequest(UniqueFd& request, pipe::Peer& server) {
     for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
-        if (pipe::ConnectEndpoint(directory_, requestName_.view(), request) == pipe::ConnectResult::Connected) {
+        if (pipe::ConnectEndpoint(directory_, requestName_.view(), request) ==
+            pipe::ConnectResult::Connected) {
             const auto peer = pipe::PeerOf(request.get());
             if (peer && peer->uid == ::geteuid()) {
                 server = *peer;
@@ -72,8 +73,7 @@ int PIPE_COM::Exchange() {
     }
     const std::string_view text = command().view();
     const bool sent = pipe::SendAll(requestPipe_.get(), text);
-    // Half-close: the server reads to the end of the command, and closes its side once it has
-    // answered, which tells this side that the reply connection is already waiting.
+    // Half-close: the server reads to the end of the command.
     ::shutdown(requestPipe_.get(), SHUT_WR);
     command().clear();
     if (!sent) {
@@ -82,15 +82,21 @@ int PIPE_COM::Exchange() {
     }
     bytesWritten_ = static_cast<std::uint32_t>(text.size());
 
-    const bool done = pipe::WaitReady(clock(), requestPipe_.get(), POLLIN, kRequestDoneWaitMs);
+    // The server keeps the request open until this side has its reply, so no other client's
+    // transaction can come between.
+    const bool answered = pipe::WaitReady(clock(), requestPipe_.get(), POLLIN, kRequestDoneWaitMs);
+    char word = 0;
+    const bool sentReply = answered && ::read(requestPipe_.get(), &word, 1) == 1 && word == pipe::kReplySent;
+    const bool received = sentReply && receiveReply(server.pid);
     requestPipe_.reset();
-    if (!done) return 1;
-    return receiveReply(server.pid) ? 0 : 1;
+    return received ? 0 : 1;
 }
 
 bool PIPE_COM::receiveReply(pid_t server) {
-    // The server connects to the reply endpoint before it closes the request, so the reply is the
-    // last connection waiting now; any before it belong to transactions given up on earlier.
+    // The server made its reply connection before it said so, and serves nobody else until this
+    // request is closed, so the reply is the last connection waiting now; any before it are
+    // replies meant for others (an earlier holder of the endpoint name, a client that never made
+    // its endpoint, a transaction this link gave up on).
     UniqueFd connection;
     while (UniqueFd next = pipe::AcceptPending(replyPipe_.fd())) {
         const auto peer = pipe::PeerOf(next.get());
@@ -98,8 +104,8 @@ bool PIPE_COM::receiveReply(pid_t server) {
     }
     if (!connection) return false;
     std::size_t length = 0;
-    const auto result = pipe::ReadToEnd(clock(), connection.get(), reply().raw(), Buffer::kMaxLength, length,
-                                        kReplyWaitMs);
+    const auto result =
+        pipe::ReadToEnd(clock(), connection.get(), reply().raw(), Buffer::kMaxLength, length, kReplyWaitMs);
     reply().terminate(length);
     bytesRead_ = static_cast<std::uint32_t>(length);
     if (result == pipe::ReadResult::Complete || result == pipe::ReadResult::TooLong) return true;

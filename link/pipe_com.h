@@ -16,7 +16,7 @@
 namespace vm {
 
 class PIPE_COM final : public COM_METHOD {
-public:
+  public:
     static constexpr std::size_t kNameSize = 50;
     // Connection attempts to the request endpoint, 1 ms apart, before "Pipe not Found".
     static constexpr int kConnectAttempts = 1000;
@@ -46,7 +46,7 @@ public:
     std::uint32_t bytesRead() const { return bytesRead_; }
     std::uint32_t bytesWritten() const { return bytesWritten_; }
 
-private:
+  private:
     bool connectRequest(UniqueFd& request, pipe::Peer& server);
     // Accepts the server's reply connection and reads it into the reply buffer.
     bool receiveReply(pid_t server);

@@ -53,7 +53,7 @@ bool PollOnce(int fd, short events, int ms) {
 bool MakePrivate(const std::string& directory) {
     UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dir) return false;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(dir.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
     if ((st.st_mode & 077) != 0 && ::fchmod(dir.get(), 0700) != 0) return false;
     return true;
@@ -86,7 +86,8 @@ std::optional<std::string> EndpointDirectory() {
 std::optional<Peer> PeerOf(int fd) {
     ucred cred{};
     socklen_t length = sizeof cred;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || length != sizeof cred) return std::nullopt;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || length != sizeof cred)
+        return std::nullopt;
     return Peer{cred.pid, cred.uid};
 }
 
@@ -111,7 +112,7 @@ void Endpoint::release() {
 }
 
 std::optional<Endpoint> Endpoint::create(const std::string& directory, std::string_view file, int backlog,
-                                          bool* busy) {
+                                         bool* busy) {
     if (busy != nullptr) *busy = false;
     Endpoint endpoint;
     const std::string path = JoinPath(directory, file);
@@ -130,10 +131,12 @@ std::optional<Endpoint> Endpoint::create(const std::string& directory, std::stri
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return std::nullopt;
     UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socket) return std::nullopt;
-    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return std::nullopt;
+    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return std::nullopt;
     endpoint.path_ = path;
     endpoint.socket_ = std::move(socket);
-    if (::chmod(path.c_str(), 0600) != 0 || ::listen(endpoint.socket_.get(), backlog) != 0) return std::nullopt;
+    if (::chmod(path.c_str(), 0600) != 0 || ::listen(endpoint.socket_.get(), backlog) != 0)
+        return std::nullopt;
     return endpoint;
 }
 
@@ -156,9 +159,12 @@ ConnectResult ConnectEndpoint(const std::string& directory, std::string_view fil
     }
     switch (errno) {
         case ENOENT:
-        case ECONNREFUSED: return ConnectResult::NotFound;
-        case EAGAIN: return ConnectResult::Busy;
-        default: return ConnectResult::Failed;
+        case ECONNREFUSED:
+            return ConnectResult::NotFound;
+        case EAGAIN:
+            return ConnectResult::Busy;
+        default:
+            return ConnectResult::Failed;
     }
 }
 

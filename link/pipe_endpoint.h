@@ -20,7 +20,7 @@ namespace vm {
 
 // Owns one file descriptor; closes it when destroyed.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { reset(); }
@@ -42,7 +42,7 @@ public:
     }
     void reset(int fd = -1);
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -55,6 +55,10 @@ inline constexpr const char* kDirectoryVariable = "VM_PIPE_DIR";
 inline constexpr std::size_t kMaxBaseName = 38;
 inline constexpr std::string_view kRequestSuffix = "SR";
 inline constexpr std::string_view kReplySuffix = "RS";
+// The server's word on a request, on the request connection's otherwise unused way back: sent
+// once the reply connection is made and written, so the client knows its reply is the last
+// connection waiting at its endpoint. A request closed without it got no reply.
+inline constexpr char kReplySent = 'R';
 
 bool ValidBaseName(std::string_view name);
 
@@ -74,7 +78,7 @@ std::optional<Peer> PeerOf(int fd);
 // An endpoint this process owns and listens on. Destroying it removes the socket file and then
 // releases the lock.
 class Endpoint {
-public:
+  public:
     Endpoint() = default;
     Endpoint(Endpoint&&) noexcept = default;
     Endpoint& operator=(Endpoint&& other) noexcept;
@@ -89,7 +93,7 @@ public:
     const std::string& path() const { return path_; }
     bool valid() const { return socket_.valid(); }
 
-private:
+  private:
     void release();
 
     std::string path_;
