@@ -7,6 +7,7 @@
 
 #include "link/clock.h"
 #include "sim/controller.h"
+#include "sim/model.h"
 #include "sim/options.h"
 #include "sim/tcp_server.h"
 
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     vm::ScaledClock clock(options->speed);
     Controller controller(clock, options->rack);
     for (const auto& rule : options->faults) controller.addFault(rule);
+    controller.inspect([&](Model& model) { model.firmware.fault = options->firmwareFault; });
     if (!options->stateFile.empty() && !controller.useStateFile(options->stateFile, &error)) {
         std::fprintf(stderr, "vmsim: %s\n", error.c_str());
         return 1;

@@ -75,6 +75,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
             const auto rule = ParseFaultRule(value);
             if (!rule) return fail("bad fault rule: " + value);
             options.faults.push_back(*rule);
+        } else if (name == "--firmware-fault") {
+            const auto fault = ParseFirmwareFault(value);
+            if (!fault) return fail("bad firmware fault: " + value);
+            options.firmwareFault = *fault;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
         } else {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sim/faults.h"
+#include "sim/firmware.h"
 #include "sim/rack.h"
 #include "sim/tcp_server.h"
 
@@ -23,6 +24,7 @@ struct SimOptions {
     std::string readyFile;
     bool transcript = false;
     std::vector<FaultRule> faults;
+    FirmwareFault firmwareFault;  // none unless --firmware-fault is given
     bool help = false;
 };
 
@@ -40,6 +42,8 @@ inline constexpr const char* kSimUsage =
     "  --state FILE            keep user memory and network settings in FILE\n"
     "  --fault RULE            inject a fault: delay:MS, noreply[:MS], nocr, split[:N], close, corrupt,\n"
     "                          optionally @WORD (only that command) and *COUNT (only that often)\n"
+    "  --firmware-fault RULE   make firmware updates fail: fliprambit:CLUSTER:BIT,\n"
+    "                          flipflashbit:CLUSTER:BIT or erasefail, optionally @ADDRESS\n"
     "  --ready-file FILE       write \"PORT DISCOVERYPORT\" to FILE once listening\n"
     "  --transcript            print every received line with its time on standard error\n";
 
