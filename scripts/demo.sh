@@ -1,10 +1,59 @@
 #!/usr/bin/env bash
-# Builds the programs and shows the command-line tool: its usage, version and stage list.
+# Builds the programs, starts the virtual controller on 127.0.0.1 and runs a short vmcli session
+# against it over the LAN link. vmsim is stopped by its pid when the script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default > /dev/null
-cmake --build --preset default -j "$(nproc)" --target vmcli
+cmake --build --preset default -j "$(nproc)" --target vmcli vmsim
 cli=build/default/cli/vmcli
-"$cli"
-"$cli" /ver
-"$cli" /type
+sim=build/default/sim/vmsim
+
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+    if [[ -n "$sim_pid" ]]; then
+        kill "$sim_pid" 2> /dev/null || true
+        wait "$sim_pid" 2> /dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Starts vmsim on the given port (0: any free port); succeeds once it reports its port.
+start_sim() {
+    rm -f "$work/ready"
+    "$sim" --bind 127.0.0.1 --port "$1" --no-discovery --ready-file "$work/ready" > "$work/vmsim.log" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do
+        [[ -s "$work/ready" ]] && return 0
+        kill -0 "$sim_pid" 2> /dev/null || break
+        sleep 0.05
+    done
+    wait "$sim_pid" 2> /dev/null || true
+    sim_pid=""
+    return 1
+}
+
+# The default controller port when it is free, otherwise any free port.
+start_sim 2048 || start_sim 0 || { cat "$work/vmsim.log"; exit 1; }
+port=$(cut -d' ' -f1 "$work/ready")
+if [[ "$port" != 2048 ]]; then
+    export VM_LAN_PORT="$port"  # the LAN link's port override; unset, vmcli uses 2048
+fi
+echo "vmsim (pid $sim_pid) listens on 127.0.0.1:$port"
+
+run() {
+    echo
+    echo "\$ vmcli $*"
+    "$cli" "$@"
+}
+run /ver
+run @127.0.0.1 modlist
+run @127.0.0.1 STS 1
+run @127.0.0.1 MOV 1 ASPEN1 4 1 300 100 0
+sleep 0.5
+run @127.0.0.1 STS 1
+run @127.0.0.1 POS 2 1
+run @127.0.0.1 STP 1
+run @127.0.0.1 STS 1
+run @127.0.0.1 POS 2 1
