@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 #include <string_view>
 
 #include "cli/drive_module.h"
@@ -22,25 +23,22 @@ bool Acknowledged(Session& s, std::string_view word) {
 
 long Count(const Tokens& t, std::size_t k) { return t.integer(k) - kCounterOffset; }
 
-// Sets a detector value (gain or threshold) of one channel.
-void SetDetectorValue(Session& s, const Words& w, const char* line, std::string_view success,
-                      const char* confirmation) {
-    s.exchange(line, Address(w), Channel(w), static_cast<int>(w.integer(4)));
-    if (Acknowledged(s, success)) s.print(confirmation, Channel(w));
+// "DSG", "DSH" or "DSL": one detector value (gain or threshold) of one channel.
+void SetDetectorValue(Session& s, const Words& w, const char* word, const char* what) {
+    s.exchange("%s %d %d %d\r", word, Address(w), Channel(w), static_cast<int>(w.integer(4)));
+    const std::string success = std::string("_") + word;
+    if (Acknowledged(s, success)) s.print("%s for CH%d has been set\n", what, Channel(w));
 }
 
 using SampleTable = std::array<std::uint8_t, CliState::kSampleTableSize>;
 
 // Reads `count` samples in blocks of eight with "CRP" or "CRV" lines; sample i of block b goes
 // to index 8 × b + i. The status word of these replies is not examined.
-void ReadSampleBlocks(Session& s, int address, bool high, std::uint32_t count, SampleTable& table,
+void ReadSampleBlocks(Session& s, int address, const char* word, std::uint32_t count, SampleTable& table,
                       bool reporting) {
     const std::uint32_t blocks = (count + kSamplesPerBlock - 1) / kSamplesPerBlock;
     for (std::uint32_t b = 0; b < blocks; ++b) {
-        if (high)
-            s.exchange("CRP %d %u\r", address, b);
-        else
-            s.exchange("CRV %d %u\r", address, b);
+        s.exchange("%s %d %u\r", word, address, b);
         const Tokens& t = s.tokenize();
         for (int i = 0; i < kSamplesPerBlock; ++i)
             table[kSamplesPerBlock * b + i] = static_cast<std::uint8_t>(t.integer(1 + i));
@@ -78,17 +76,11 @@ void HandleRST(Session& s, const Words& w) {
     if (Acknowledged(s, "_CSZ")) s.print("Counter for CH%d has been reset to zero\n", Channel(w));
 }
 
-void HandleDSG(Session& s, const Words& w) {
-    SetDetectorValue(s, w, "DSG %d %d %d\r", "_DSG", "GAIN for CH%d has been set\n");
-}
+void HandleDSG(Session& s, const Words& w) { SetDetectorValue(s, w, "DSG", "GAIN"); }
 
-void HandleDSH(Session& s, const Words& w) {
-    SetDetectorValue(s, w, "DSH %d %d %d\r", "_DSH", "High Threshold for CH%d has been set\n");
-}
+void HandleDSH(Session& s, const Words& w) { SetDetectorValue(s, w, "DSH", "High Threshold"); }
 
-void HandleDSL(Session& s, const Words& w) {
-    SetDetectorValue(s, w, "DSL %d %d %d\r", "_DSL", "Low Threshold for CH%d has been set\n");
-}
+void HandleDSL(Session& s, const Words& w) { SetDetectorValue(s, w, "DSL", "Low Threshold"); }
 
 void HandleMLS(Session& s, const Words& w) {
     s.exchange("MLS %d %d\r", Address(w), Channel(w));
@@ -177,9 +169,9 @@ void ReadPeakSamples(Session& s, const Words& w, bool reporting) {
     // Counts are compared unsigned, so a negative count is limited to 400 as well.
     state.highCount = LimitedCount(t, 1);
     state.lowCount = LimitedCount(t, 2);
-    ReadSampleBlocks(s, address, true, state.highCount, state.highSamples, reporting);
+    ReadSampleBlocks(s, address, "CRP", state.highCount, state.highSamples, reporting);
     s.print("\n");
-    ReadSampleBlocks(s, address, false, state.lowCount, state.lowSamples, reporting);
+    ReadSampleBlocks(s, address, "CRV", state.lowCount, state.lowSamples, reporting);
 }
 
 }  // namespace vm::cli
