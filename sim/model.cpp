@@ -29,7 +29,10 @@ void Model::advance(std::int64_t now) {
         for (int c = 0; c < 3; ++c) {
             DriveChannel& ch = slots[s].drive.channel[c];
             if (ch.mode != DriveChannel::Mode::Stepping) continue;
-            std::int64_t total = (now - ch.startUs) * ch.frequency / 1'000'000;
+            // Whole seconds and the rest apart, so long runs at a high speed factor cannot overflow.
+            const std::int64_t elapsed = now - ch.startUs;
+            std::int64_t total =
+                elapsed / 1'000'000 * ch.frequency + elapsed % 1'000'000 * ch.frequency / 1'000'000;
             if (ch.steps > 0 && total > ch.steps) total = ch.steps;
             const std::int64_t delta = total - ch.stepsDone;
             ch.stepsDone = total;

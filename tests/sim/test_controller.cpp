@@ -138,6 +138,13 @@ TEST(Controller, CounterCountsDownHoldsAndZeroes) {
     rig.expect({{"CGV 13 1\r", "_CGV 131082 512\r"}, {"CGV 11 1\r", "_CGV 131072 512\r"}});
 }
 
+TEST(Controller, LongRunsKeepCounting) {
+    Rig rig;
+    rig.expect({{"CCU 11 1\r", "_CCU\r"}, {"MOV 1 1 100000 100 0 10 1 S\r", "_MOV\r"}});
+    rig.clock.advanceMs(std::int64_t{100} * 365 * 86400 * 1000);  // a hundred years
+    rig.expect({{"STS 1\r", "_MOV\r"}, {"CGV 11 1\r", "_CGV 315360000131072 512\r"}});
+}
+
 TEST(Controller, DcLevelHoldsUntilStopped) {
     Rig rig;
     rig.expect({{"MOV 1 1 100 512 0 10 1 DC\r", "_MOV\r"}, {"MOV 1 1 100 512 0 10 1 DC\r", "_MOV\r"}});
