@@ -2,6 +2,7 @@
 // a "host" namespace, virtual controllers answer from namespaces of their own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "link/tcp_com.h"
@@ -70,6 +71,28 @@ TEST(LanDiscovery, NoUsableInterface) {
     const Discovery d = Discover(lan.host(), LinkSettings::commandLine());
     EXPECT_EQ(d.result, 0);
     EXPECT_EQ(d.output, "\nNo valid network interfaces available!\n");
+}
+
+TEST(LanDiscovery, EnumeratesInterfacesThatAreUpAndBroadcastCapable) {
+    Lan lan(0);
+    REQUIRE_LAN(lan);
+    const std::string& ns = lan.host();
+    ASSERT_TRUE(test::RunIp({"-n", ns, "link", "set", "lo", "up"}));
+    ASSERT_TRUE(test::RunIp({"-n", ns, "link", "add", "up0", "type", "veth", "peer", "name", "up0p"}));
+    ASSERT_TRUE(test::RunIp({"-n", ns, "addr", "add", "172.20.5.9/12", "dev", "up0"}));
+    ASSERT_TRUE(test::RunIp({"-n", ns, "link", "set", "up0", "up"}));
+    ASSERT_TRUE(test::RunIp({"-n", ns, "link", "add", "down0", "type", "veth", "peer", "name", "down0p"}));
+    ASSERT_TRUE(test::RunIp({"-n", ns, "addr", "add", "192.168.7.7/24", "dev", "down0"}));
+    std::vector<ValidBroadcastInterface> list;
+    StringTextOut out;
+    ASSERT_TRUE(test::InNamespace(ns, [&] { EXPECT_TRUE(EnumerateBroadcastInterfaces(out, list)); }));
+    EXPECT_EQ(out.text(), "");
+    // The loopback interface is up but cannot broadcast; down0 is down.
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const auto& i : list) found.emplace_back(i.address.str(), i.broadcast.str());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::pair<std::string, std::string>>{{Lan::kHostAddress, Lan::kBroadcast},
+                                                                       {"172.20.5.9", "172.31.255.255"}}));
 }
 
 TEST(LanDiscovery, OneController) {
