@@ -45,6 +45,9 @@ double ScanValue(long temperature, double scanBase) {
 // A stage runs in closed loop only with a position sensor, that is with a linear or rotary axis
 // kind, and with a drive profile. A stage without an axis kind would put a zero character into the
 // "FBEN" line and cut it short, so such stages are refused before any line is sent.
+constexpr const char* kNoSensor =
+    "Stage %.*s (axis %d) has no position sensor and cannot run in closed loop; nothing was sent\n";
+
 bool UsableInClosedLoop(const StageDriveRecord& record) {
     return (record.axisKind == 'L' || record.axisKind == 'R') &&
            ProfileOfCode(record.profileCode).has_value();
@@ -65,10 +68,7 @@ void Enable(Session& s, const Words& w, EnableKind kind) {
         BuildStageDriveRecord(records[axis], w.word(stageWord));
         if (!UsableInClosedLoop(records[axis])) {
             const std::string_view name = w.word(stageWord);
-            s.print(
-                "Stage %.*s (axis %d) has no position sensor and cannot run in closed loop; nothing was "
-                "sent\n",
-                static_cast<int>(name.size()), name.data(), static_cast<int>(axis) + 1);
+            s.print(kNoSensor, static_cast<int>(name.size()), name.data(), static_cast<int>(axis) + 1);
             refused = true;
         }
     }
