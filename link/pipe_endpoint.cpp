@@ -15,11 +15,6 @@
 
 namespace vm {
 
-void UniqueFd::reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
-
 namespace pipe {
 
 namespace {

@@ -5,8 +5,8 @@
 // by the client) and connects to the other's endpoint once per transaction. An endpoint is
 // owned through an exclusive lock on "<endpoint>.lock", so a live owner is never displaced and
 // the socket file of an owner that died is replaced by the next one. The directory is 0700 and
-// the endpoints 0600, so no other user can reach them; both sides also check the peer's user
-// (and the server the client's process) through the socket's credentials.
+// the endpoints 0600, so no other user can reach them; both sides also check the peer's user,
+// and the client the server's process, through the socket credentials.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -15,43 +15,16 @@
 #include <string_view>
 
 #include "link/clock.h"
+#include "link/unique_fd.h"
 
 namespace vm {
-
-// Owns one file descriptor; closes it when destroyed.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    explicit operator bool() const { return valid(); }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
-
-  private:
-    int fd_ = -1;
-};
 
 namespace pipe {
 
 // Environment variable that names the endpoint directory instead of the default one.
 inline constexpr const char* kDirectoryVariable = "VM_PIPE_DIR";
-// A pipe base name: at most 38 characters, so "\\.\pipe\" + name + suffix fits 50 bytes as on
-// the original platform; no "/" so an endpoint always stays inside its directory.
+// A pipe base name: at most 38 characters, so the full pipe names with their prefix and suffix
+// fit their 50-byte fields; no "/", so an endpoint always stays inside its directory.
 inline constexpr std::size_t kMaxBaseName = 38;
 inline constexpr std::string_view kRequestSuffix = "SR";
 inline constexpr std::string_view kReplySuffix = "RS";
