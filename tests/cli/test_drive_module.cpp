@@ -288,6 +288,21 @@ TEST(DriveCommands, ExtSdcAndStpSendTheirLinesAndWaits) {
     }
 }
 
+// The pipe link empties its command buffer after each exchange: every repeated stop must be
+// formatted again to go out as a line.
+TEST(DriveCommands, RepeatedStopsAreRealLinesOnALinkThatEmptiesItsCommandBuffer) {
+    HandlerHarness h;
+    h.link.clearCommandAfterExchange = true;
+    h.link.expect("STP 2 1 OEMC\r", "_MOV\r")
+        .expect("STP 2 1 OEMC\r", "_STP\r")
+        .expect("CSH 11 1 lowlevel\r", "");
+    cli::StopWithEncoder(h.session, W({"OEMC", "2", "1", "ASPEN1", "4", "1", "300"}), false);
+    h.link.expect("STS 1\r", "_MOV\r").expect("STP 1\r", "_STP\r");
+    h.link.expect("MOV 1 1 100 5 0 10 1 DC\r", "_MOV\r").expect("MOV 1 1 100 5 0 10 1 DC\r", "_MOV\r");
+    cli::HandleSDC(h.session, W({"SDC", "1", "5"}), true);
+    EXPECT_EQ(h.output(), "STATUS : MOVE\n");
+}
+
 TEST(DriveCommands, StopLoopGivesUpButStillReportsAndHoldsTheCounter) {
     HandlerHarness h;
     const int stops = static_cast<int>(cli::kStopLoopBudgetMs / 100);
