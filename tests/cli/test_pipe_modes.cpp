@@ -12,12 +12,14 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "cli/app.h"
 #include "cli/messages.h"
 #include "cli/pipe_modes.h"
+#include "cli/system.h"
 #include "link/pipe_com.h"
 #include "link/pipe_endpoint.h"
 #include "tests/support/pipe_support.h"
@@ -532,6 +534,60 @@ TEST(PipeModes, SelectorStartsAServerOnlyWhenNoOtherInstanceRuns) {
         }
         EXPECT_EQ(pipe.opened().size(), 1u);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PipeMonitor, UndeliverableReplyIsShownInItsRow) {
+    PrivatePipeDirectory dir;
+    ScreenConsole console;
+    Client serverSide;
+    ScriptedLink lan(serverSide.context);
+    lan.expect("STS 1\r", "_STP\r");
+    ServerThread server(console, lan, "CMON:" + kName, kName);
+    ASSERT_TRUE(server.ready(dir));
+    {
+        vm::UniqueFd fd = RawConnect(dir, kName + "SR");  // no reply endpoint anywhere
+        ASSERT_TRUE(vm::pipe::SendAll(fd.get(), "STS 1\r"));
+    }
+    // Nobody holds the reply endpoint name until the server has given up on that reply; then a
+    // real client, and once it has its reply the first transaction is surely done.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    lan.expect("STS 2\r", "_STP\r");
+    Client client;
+    ASSERT_TRUE(client.link.Open(kName));
+    client.link.command().assign("STS 2\r");
+    EXPECT_EQ(client.link.Exchange(), 0);
+    server.stop();
+    EXPECT_EQ(console.screen.row(3), "STS 1                      | Push Connection Failed");
+    EXPECT_EQ(console.screen.row(4).substr(0, 33), "STS 2                      | _STP");
+}
+
+TEST(PipeSystem, ProcessNamesAndProgramsFromTheSystem) {
+    char pattern[] = "/tmp/vmpipe-names-XXXXXX";
+    const std::string work = ::mkdtemp(pattern);
+    const std::string deleted = work + "/deleted";
+    const std::string longer = work + "/longer";
+    ASSERT_EQ(::symlink("/opt/x/vmcli (deleted)", deleted.c_str()), 0);
+    ASSERT_EQ(::symlink(("/opt/x/" + std::string(40, 'v')).c_str(), longer.c_str()), 0);
+    EXPECT_EQ(vm::cli::ExecutableBaseName(deleted), "vmcli");
+    EXPECT_EQ(vm::cli::ExecutableBaseName(longer), std::string(31, 'v'));
+    EXPECT_EQ(vm::cli::ExecutableBaseName(work + "/missing"), "<unknown>");
+    std::filesystem::remove_all(work);
+
+    vm::cli::RealSystem system;
+    const std::string self = system.ownBaseName();
+    EXPECT_EQ(self, "pipe_mode_tests");
+    EXPECT_GE(system.countProcesses(self), 1);
+    EXPECT_GE(system.countProcesses("PIPE_MODE_TESTS"), 1) << "compared in lower case";
+    EXPECT_EQ(vm::cli::FindProgram(self), std::filesystem::read_symlink("/proc/self/exe").string())
+        << "next to the running executable first";
+    EXPECT_FALSE(vm::cli::FindProgram("sh").empty()) << "then on PATH";
+    EXPECT_EQ(vm::cli::FindProgram("../sh"), "");
+    EXPECT_EQ(vm::cli::FindProgram("no-such-program-here"), "");
+    EXPECT_EQ(system.localTime().size(), 9u);
 }
 
 }  // namespace

@@ -324,3 +324,18 @@ TEST_F(PipeEndToEnd, MonitorDrawsItsTableOnATerminal) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PipeEndToEnd, OtherNameFindsTheRunningInstanceAndNoPipe) {
+    startServer("CMON");
+    // The running monitor counts as an instance, so nothing is started for the other name, and
+    // the client's exchange finds no pipe of that name.
+    const auto result = client({"@CMON:other", "DESC", "1"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.output.starts_with("Pipe not Found\n")) << result.output;
+    EXPECT_EQ(ProcessesOf(tool_).size(), 1u);
+    EXPECT_FALSE(Exists(dir_.file("otherSR")));
+}
+
+}  // namespace
