@@ -60,7 +60,9 @@ class TCP_COM final : public COM_METHOD {
     const LanPorts& ports() const { return ports_; }
 
   private:
-    // Waits until the socket is ready for the events or the clock passes the deadline.
+    // Waits until the socket is ready for the events or the clock passes the deadline, in steps
+    // of the clock's 1 ms sleep. A virtual clock lets these waits pass at once, so exchanges
+    // with a real socket want a real clock.
     bool waitReady(int fd, short events, std::int64_t deadlineUs);
     int connectFailed(int error);
     int discoverOn(const ValidBroadcastInterface& interface);
