@@ -221,6 +221,50 @@ TEST(TcpCom, OpenDropsALeadingHashAndTheDesktopKeepsTheAddress) {
     EXPECT_EQ(rig.controller.lines(), (std::vector<std::string>{"STS 1\r", "GFS 1\r", "STS 1\r"}));
 }
 
+// Sends raw bytes to the server, shuts down sending and reads everything until it closes.
+std::string RawExchange(std::uint16_t port, const std::string& bytes) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return "connect failed";
+    ::send(fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    ::shutdown(fd.get(), SHUT_WR);
+    std::string reply;
+    char buffer[256];
+    pollfd p{fd.get(), POLLIN, 0};
+    while (::poll(&p, 1, 3000) > 0) {
+        const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    return reply;
+}
+
+TEST(TcpServer, AnswersOneLinePerConnection) {
+    struct Case {
+        std::string sent;
+        std::string reply;
+        std::string received;  // the line the controller saw; empty when none
+    };
+    const Case cases[] = {
+        {"STS 1\r", "_STP\r", "STS 1\r"},        {"STS 1", "_STP\r", "STS 1"},  // no carriage return: the
+                                                                                // client's shutdown ends the
+                                                                                // line
+        {"STS 1\rGFS 1\r", "_STP\r", "STS 1\r"}, {std::string(600, 'A'), "CNR\r", ""}, {"", "", ""},
+    };
+    LanRig rig;
+    for (const auto& c : cases) {
+        rig.controller.clearTranscript();
+        EXPECT_EQ(RawExchange(rig.server.port(), c.sent), c.reply) << c.sent.substr(0, 20);
+        const auto lines = rig.controller.lines();
+        EXPECT_EQ(lines,
+                  c.received.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.received});
+    }
+}
+
 TEST(TcpCom, PortOverrideComesFromTheEnvironment) {
     struct Case {
         const char* command;
