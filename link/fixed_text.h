@@ -27,7 +27,8 @@ class FixedText {
     // Replaces the content; returns false when the text had to be cut.
     bool assign(std::string_view text) {
         const std::size_t n = text.size() < kMaxLength ? text.size() : kMaxLength;
-        std::memcpy(data_.data(), text.data(), n);
+        // An empty view may carry a null pointer, which memcpy must not be given even for 0 bytes.
+        if (n > 0) std::memcpy(data_.data(), text.data(), n);
         std::memset(data_.data() + n, 0, N - n);
         return n == text.size();
     }
@@ -37,7 +38,7 @@ class FixedText {
         const std::size_t used = size();
         const std::size_t room = kMaxLength - used;
         const std::size_t n = text.size() < room ? text.size() : room;
-        std::memcpy(data_.data() + used, text.data(), n);
+        if (n > 0) std::memcpy(data_.data() + used, text.data(), n);
         data_[used + n] = '\0';
         return n == text.size();
     }

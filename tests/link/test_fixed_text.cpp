@@ -32,3 +32,15 @@ TEST(FixedText, RawWritesStayTerminated) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FixedText, EmptyViewsWithoutDataAreFine) {
+    vm::FixedText<8> text("abc");
+    EXPECT_TRUE(text.append(std::string_view{}));
+    EXPECT_EQ(text.view(), "abc");
+    EXPECT_TRUE(text.assign(std::string_view{}));
+    EXPECT_TRUE(text.empty());
+}
+
+}  // namespace
