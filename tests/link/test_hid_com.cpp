@@ -152,6 +152,8 @@ TEST(HidExchange, LongReplyIsCutAndItsRestCarriedOverPerProgram) {
         int calls = 0;
         rig.addController("VMH0001", [&](std::string_view) { return ++calls == 1 ? longReply : "_STS 0\r"; });
         ASSERT_TRUE(rig.link.OpenDefault());
+        // A cut reply has no terminator of its own: nothing of a longer old reply may remain.
+        rig.link.reply().assign(std::string(100, 'Z'));
         EXPECT_EQ(rig.exchange("INF 1\r"), 0);
         EXPECT_EQ(rig.link.reply().str(), longReply.substr(0, 64));
         EXPECT_EQ(rig.exchange("STS 1\r"), 0);
