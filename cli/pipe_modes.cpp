@@ -24,7 +24,8 @@ constexpr std::uint32_t kRequestReadMs = 500;
 constexpr std::uint32_t kClientCloseMs = 1000;
 // How often the wait for a client looks at whether serving should go on.
 constexpr std::uint32_t kIdleSliceMs = 100;
-// One pending client besides the one being served: the rest retry their connection.
+// Listen queue length 0: Linux then keeps one client waiting besides the one being served, and
+// the rest retry their connection as they would for a busy pipe.
 constexpr int kRequestBacklog = 0;
 constexpr std::size_t kMaxTimeLength = 25;
 

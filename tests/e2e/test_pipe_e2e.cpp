@@ -131,8 +131,9 @@ class PipeEndToEnd : public ::testing::Test {
     void TearDown() override {
         server_.reset();
         // Servers that clients started are children of this process by now.
-        for (pid_t pid : ProcessesOf(tool_)) ::kill(pid, SIGKILL);
-        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+        for (pid_t pid : ProcessesOf(tool_)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);  // returns at once for a process that is not ours
         }
         sim_.reset();
         ::unsetenv("VM_LAN_PORT");
