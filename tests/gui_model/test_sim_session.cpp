@@ -116,6 +116,33 @@ TEST(SimSession, UserMemoryStoreReadsBack) {
     EXPECT_EQ(s.pci.channelRecord().type, "PROFILE1");
 }
 
+TEST(SimSession, ClearAndNetworkSettings) {
+    SimModel s;
+    ChannelRecord r;
+    r.type.assign("PROFILE3");
+    r.tag.assign("old");
+    s.pci.setChannelRecord(r);
+    ASSERT_EQ(s.pci.StoreChannel(2), kOk);
+    // The main window's clear: type and tag of one byte 0xFF, stored at index 1.
+    r.type.assign("\xff");
+    r.tag.assign("\xff");
+    s.pci.setChannelRecord(r);
+    EXPECT_EQ(s.pci.StoreChannel(1), kOk);
+    EXPECT_EQ(s.pci.CommitChannels(), kOk);
+    ASSERT_EQ(s.pci.LoadChannel(1, 2), kOk);
+    EXPECT_EQ(s.pci.channelRecord().tag, "-");  // back to the controller's defaults
+
+    ASSERT_TRUE(s.pci.ReadNetwork());
+    NetworkSettings n = s.pci.networkSettings();
+    EXPECT_EQ(n[1], 192);
+    n = {2, 10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 2, 254};
+    s.pci.setNetworkSettings(n);
+    EXPECT_EQ(s.pci.WriteNetwork(), kOk);
+    s.pci.setNetworkSettings({});
+    ASSERT_TRUE(s.pci.ReadNetwork());
+    EXPECT_EQ(s.pci.networkSettings(), n);
+}
+
 TEST(SimSession, MoveAdvancesTheCounter) {
     SimModel s;
     s.pci.ReadModuleMap();
