@@ -2,6 +2,7 @@
 // against test links, clients on the real pipe link in a private endpoint directory.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -235,6 +236,9 @@ class ChildProcess {
         std::memcpy(address.sun_path, path.c_str(), std::min(path.size(), sizeof address.sun_path - 1));
         pid_ = ::fork();
         if (pid_ != 0) return;
+        // It dies with the test process, however that ends.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() == 1) ::_exit(0);
         // Nothing of the test process stays open here, the clients' endpoints least of all.
         ::close_range(3, ~0U, 0);
         for (unsigned n = 0;; ++n) {

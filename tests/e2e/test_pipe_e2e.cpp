@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -46,21 +45,21 @@ const std::string kAddress = "127.0.0.1";
 class Program {
   public:
     Program(const std::vector<std::string>& argv, int in, int out) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, out, STDERR_FILENO);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
         std::vector<std::string> words = argv;
         std::vector<char*> pointers;
         for (auto& w : words) pointers.push_back(w.data());
         pointers.push_back(nullptr);
-        if (posix_spawn(&pid_, pointers[0], &actions, &attributes, pointers.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
+        // fork and exec by hand so the program dies with the test process, however that ends;
+        // only system calls run between the two.
+        pid_ = ::fork();
+        if (pid_ != 0) return;
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::setsid();
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(out, STDERR_FILENO);
+        ::execve(pointers[0], pointers.data(), environ);
+        ::_exit(127);
     }
     ~Program() { stop(); }
     Program(const Program&) = delete;
