@@ -25,11 +25,20 @@ std::string StatusOf(const DriveModule& module, int first, int last) {
 }
 
 // Finds the addressed drive module; the reply for a bad line or an empty slot goes to *error.
+// Lines ending in OEMC come from the encoder calibration, which names the encoder module's slot:
+// they reach the drive module that this encoder module serves, in the slot before it.
 DriveModule* Addressed(Model& model, const Request& r, std::string* error) {
-    const auto address = r.integer(0);
+    auto address = r.integer(0);
     if (!address) {
         *error = kCannotRead;
         return nullptr;
+    }
+    if (r.endsWith("OEMC")) {
+        if (model.slot(*address, ModuleKind::Encoder) == nullptr) {
+            *error = kNotFound;
+            return nullptr;
+        }
+        *address -= 1;
     }
     Slot* slot = model.slot(*address, ModuleKind::Drive);
     if (slot == nullptr) {

@@ -2,9 +2,9 @@
 // thresholds with their flash copy; laser duty cycle; calibration sampling. Lines address the
 // module by its wire address, the slot number plus 9.
 #include <algorithm>
-#include <cmath>
 
 #include "sim/model.h"
+#include "sim/optical_signal.h"
 
 namespace vm::sim {
 
@@ -64,15 +64,6 @@ constexpr std::int64_t kMaxDetectorValue = 255;
 constexpr std::int64_t kMinLaserDutyCycle = 2;
 constexpr std::int64_t kMaxLaserDutyCycle = 1000;
 constexpr std::int64_t kMaxSampleBlock = 1023;
-// The smallest swing between the amplified high and low levels that the detector turns into
-// pulses; a weaker signal counts nothing.
-constexpr int kMinDetectableSwing = 16;
-
-// The amplified level: the post-detector gain value g amplifies by 1 + g × 100 / 256.
-int Amplified(int level, int gain) {
-    const double amplified = std::round(level * (1.0 + gain * 100.0 / 256.0));
-    return static_cast<int>(std::clamp(amplified, 0.0, 255.0));
-}
 
 // Lines "WORD a ..." with exactly `args` arguments: the module and its slot number.
 struct Addressing {
@@ -118,11 +109,11 @@ const DriveChannel* PairedDrive(Model& model, std::int64_t encoderSlot, int chan
 }
 
 // Pulses seen since "CAL": one per encoder pulse of the paired actuator's travel, in either
-// direction, while the signal swings enough to be detected.
+// direction, while the signal swings enough at the gain of the start to be detected.
 std::int64_t CalibrationPulses(Model& model, std::int64_t slot, const EncoderModule& module) {
     const EncoderCalibration& cal = module.calibration;
     if (!cal.running) return cal.pulses;
-    if (cal.sampleHigh - cal.sampleLow < kMinDetectableSwing) return 0;
+    if (!cal.detected) return 0;
     const DriveChannel* drive = PairedDrive(model, slot, cal.channel);
     return drive != nullptr ? (drive->travelledSteps - cal.startSteps) * model.rack.pulsesPerStep : 0;
 }
@@ -140,12 +131,14 @@ std::string StartCalibration(Model& model, const Request& r) {
     if (!channel) return kCannotRead;
     const EncoderChannel& ch = a.module->channel[*channel - 1];
     const DriveChannel* drive = PairedDrive(model, a.slot, *channel);
+    const OpticalSignal signal{ch.signalHigh, ch.signalLow};
     a.module->calibration = {true,
                              *channel,
                              drive != nullptr ? drive->travelledSteps : 0,
                              0,
-                             Amplified(ch.signalHigh, ch.gain),
-                             Amplified(ch.signalLow, ch.gain)};
+                             AmplifiedLevel(signal.high, ch.gain),
+                             AmplifiedLevel(signal.low, ch.gain),
+                             Detects(signal, ch.gain)};
     return Ack("CAL");
 }
 

@@ -10,6 +10,13 @@ Model::Model(const RackConfig& rackConfig) : rack(rackConfig) {
         slots[i].drive.channels = rack.slots[i].channels == 1 ? 1 : 3;
     }
     front.flash = front.memory;
+    for (const ChannelSignal& setting : rack.signals) {
+        Slot* encoder = slot(setting.slot, ModuleKind::Encoder);
+        if (encoder == nullptr || setting.channel < 1 || setting.channel > 3) continue;
+        EncoderChannel& ch = encoder->encoder.channel[static_cast<std::size_t>(setting.channel - 1)];
+        ch.signalHigh = setting.signal.high;
+        ch.signalLow = setting.signal.low;
+    }
 }
 
 Slot* Model::slot(std::int64_t number, ModuleKind kind) {

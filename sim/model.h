@@ -99,10 +99,10 @@ struct EncoderChannel {
     int flashGain = 128;
     int flashHigh = 180;
     int flashLow = 60;
-    // Levels of the optical signal before the post-detector gain (0 to 255); a test lowers them
-    // to model a weak signal.
-    int signalHigh = 100;
-    int signalLow = 4;
+    // Levels of the optical signal before the post-detector gain (0 to 255); the rack settings
+    // or a test lower them to model a weak signal (sim/optical_signal.h).
+    double signalHigh = 100;
+    double signalLow = 4;
 };
 
 // Calibration sampling of one encoder channel: pulses and high/low samples of the signal while
@@ -114,6 +114,7 @@ struct EncoderCalibration {
     std::int64_t pulses = 0;      // frozen at "CAS"
     int sampleHigh = 0;           // signal levels after the gain, taken at "CAL"
     int sampleLow = 0;
+    bool detected = false;  // whether the detector turns the signal into pulses at that gain
 };
 
 struct EncoderModule {

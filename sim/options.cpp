@@ -40,6 +40,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
             const auto rack = LoadRackFile(value, &message);
             if (!rack) return fail(message);
             options.rack = *rack;
+        } else if (name == "--signal") {
+            const auto signal = ParseChannelSignal(value);
+            if (!signal) return fail("bad signal: " + value + " (expected SLOT.CH=NAME or SLOT.CH=HIGH/LOW)");
+            options.rack.signals.push_back(*signal);
         } else if (name == "--bind") {
             options.bindAddress = value;
         } else if (name == "--port") {

@@ -32,6 +32,8 @@ inline constexpr const char* kSimUsage =
     "usage: vmsim [options]\n"
     "  --rack C,O,C,O,R,-      slots 1 to 6: C drive (C1 one channel), O encoder, R sensor, - empty\n"
     "  --config FILE           read rack settings from a file (rack = ..., configuration = A)\n"
+    "  --signal SLOT.CH=SIG    optical signal of one encoder channel: good, weak10, noisy10, weak40,\n"
+    "                          faint, dark, bright, offset, or levels HIGH/LOW before the gain (0-255)\n"
     "  --bind ADDRESS          IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port N                TCP command port (default 2048, 0 for any free port)\n"
     "  --discovery-port N      UDP discovery port (default 7000, 0 for any free port)\n"

@@ -101,6 +101,13 @@ std::optional<RackConfig> LoadRackFile(const std::string& path, std::string* err
             if (!(number_in >> pulses) || !number_in.eof() || pulses < 0 || pulses > 10000)
                 return fail("line " + std::to_string(number) + ": pulses-per-step must be 0 to 10000");
             rack.pulsesPerStep = pulses;
+        } else if (key == "signal") {
+            // "2.1 weak40": the channel, blanks, the signal.
+            const auto blank = value.find_first_of(" \t");
+            const auto rest = blank == std::string_view::npos ? std::string_view{} : Trim(value.substr(blank));
+            const auto signal = ParseChannelSignal(std::string(value.substr(0, blank)) + "=" + std::string(rest));
+            if (!signal) return fail("line " + std::to_string(number) + ": expected signal = SLOT.CH SIGNAL");
+            rack.signals.push_back(*signal);
         } else {
             return fail("line " + std::to_string(number) + ": unknown setting");
         }

@@ -12,6 +12,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "sim/optical_signal.h"
 
 namespace vm::sim {
 
@@ -28,6 +31,9 @@ struct RackConfig {
     char configuration = 'A';  // first character of the "SCN" word
     // Encoder pulses counted per actuator step while a counter counts.
     int pulsesPerStep = 1;
+    // Optical signals of single encoder channels; the others keep the default good signal.
+    // Entries for slots that hold no encoder module are ignored.
+    std::vector<ChannelSignal> signals;
 
     static RackConfig Default();
 };
@@ -43,6 +49,7 @@ char ScanLetter(ModuleKind kind);
 //   rack = C,O,C,O,R,-
 //   configuration = A
 //   pulses-per-step = 1
+//   signal = 2.1 weak40        (encoder slot.channel and a signal, see sim/optical_signal.h)
 // Unknown keys or bad values give nullopt and a message in *error.
 std::optional<RackConfig> LoadRackFile(const std::string& path, std::string* error);
 

@@ -94,7 +94,8 @@ TEST(Controller, RefusesMoveLinesItCannotRead) {
         {"MOV 3 0 3x0 100 10 12 1 S\r", "CNR\r"},
         {"MOV 3 1 100 1024 0 10 1 DC\r", "CNR\r"},
         {"MOV 2 0 300 100 10 12 1 S\r", "MNF\r"},
-        {"MOV 3 0 300 100 10 12 1 S OEMC\r", "_MOV\r"},
+        {"MOV 2 0 300 100 10 12 1 S OEMC\r", "_MOV\r"},  // encoder slot 2 serves drive slot 1
+        {"MOV 1 0 300 100 10 12 1 S OEMC\r", "MNF\r"},
         {"DESC 1\r", "_DESC 1 3.05\r"},
     });
 }
@@ -123,11 +124,11 @@ TEST(Controller, CounterCountsDownHoldsAndZeroes) {
     rig.clock.advanceMs(2000);
     rig.expect({
         {"STS 1\r", "_MOV\r"},  // steps 0: runs until stopped
-        {"STS 1 2 OEMC\r", "_MOV\r"},
-        {"STS 1 1 OEMC\r", "_STP\r"},
+        {"STS 2 2 OEMC\r", "_MOV\r"},
+        {"STS 2 1 OEMC\r", "_STP\r"},
         {"CGV 11 2\r", "_CGV 130872 512\r"},
         {"CGVA 11\r", "_CGVA 131072 130872 131072\r"},
-        {"STP 1 2 OEMC\r", "_STP\r"},
+        {"STP 2 2 OEMC\r", "_STP\r"},
         {"STS 1\r", "_STP\r"},
         {"CSZ 11 2\r", "_CSZ\r"},
         {"CGV 11 2\r", "_CGV 131072 512\r"},
@@ -153,7 +154,7 @@ TEST(Controller, DcLevelHoldsUntilStopped) {
     // A stepping channel outranks a DC channel in the module's status.
     rig.expect({{"MOV 1 1 100 512 0 10 2 DC\r", "_MOV\r"}, {"MOV 1 1 100 100 5 10 1 S\r", "_MOV\r"}});
     rig.expect(
-        {{"STS 1\r", "_MOV\r"}, {"STS 1 2 OEMC\r", "_MDC\r"}, {"STP 1\r", "_STP\r"}, {"STS 1\r", "_STP\r"}});
+        {{"STS 1\r", "_MOV\r"}, {"STS 2 2 OEMC\r", "_MDC\r"}, {"STP 1\r", "_STP\r"}, {"STS 1\r", "_STP\r"}});
 }
 
 TEST(Controller, UserMemoryRoundTripsThroughTheStateFile) {
