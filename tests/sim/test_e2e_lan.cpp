@@ -67,6 +67,15 @@ TEST(LanEndToEnd, StateFileCarriesUserMemoryAcrossRestarts) {
     std::remove(state.c_str());
 }
 
+TEST(LanEndToEnd, FaultsChosenOnVmsimsCommandLine) {
+    SimProcess sim(VMSIM_PATH, {"--fault", "close@STS*1", "--fault", "delay:1500@DESC"});
+    ASSERT_TRUE(sim.ready());
+    EXPECT_EQ(Vmcli({"@127.0.0.1", "STS", "1"}, sim.port()), "") << "the first status line gets no reply";
+    EXPECT_EQ(Vmcli({"@127.0.0.1", "STS", "1"}, sim.port()), "STATUS : STOP\nFAILSAFE STATE: 0x0\n");
+    // A reply later than one second is not waited for.
+    EXPECT_EQ(Vmcli({"@127.0.0.1", "DESC", "1"}, sim.port()), "Information not available\n");
+}
+
 TEST(LanEndToEnd, NoControllerAtTheAddress) {
     // vmsim stopped: nothing listens on its port any more.
     int port = 0;
