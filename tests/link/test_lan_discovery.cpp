@@ -1,11 +1,14 @@
 // Discovery end to end inside network namespaces created by the test: the link broadcasts from
 // a "host" namespace, virtual controllers answer from namespaces of their own.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <memory>
 
 #include "link/tcp_com.h"
+#include "link/unique_fd.h"
 #include "sim/tcp_server.h"
 #include "tests/link/netns.h"
 
@@ -93,6 +96,24 @@ TEST(LanDiscovery, EnumeratesInterfacesThatAreUpAndBroadcastCapable) {
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, (std::vector<std::pair<std::string, std::string>>{{Lan::kHostAddress, Lan::kBroadcast},
                                                                        {"172.20.5.9", "172.31.255.255"}}));
+}
+
+TEST(LanDiscovery, BusyDiscoveryPortIsReportedPerInterface) {
+    Lan lan(1);
+    REQUIRE_LAN(lan);
+    // Another discovery holds port 7000 in the same namespace.
+    UniqueFd holder;
+    ASSERT_TRUE(test::InNamespace(lan.host(), [&] {
+        holder.reset(::socket(AF_INET, SOCK_DGRAM, 0));
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(7000);
+        EXPECT_EQ(::bind(holder.get(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    }));
+    const Discovery d = Discover(lan.host(), LinkSettings::commandLine());
+    EXPECT_EQ(d.result, 0);
+    EXPECT_EQ(d.output, "\nError 98: failed to enumerate devices on interface " +
+                            std::string(Lan::kHostAddress) + "\n");
 }
 
 TEST(LanDiscovery, OneController) {
