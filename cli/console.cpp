@@ -75,6 +75,10 @@ std::optional<std::string> StdConsole::readLine() {
     std::string line;
     char c;
     while (true) {
+        // Input that is not a terminal (a pipe, a file, a closed descriptor) is read only as far
+        // as it is already there: a script that never writes must not keep the tool waiting.
+        if (!stdinIsTerminal_ && !inputReady())
+            return line.empty() ? std::nullopt : std::optional<std::string>(line);
         const ssize_t n = read(STDIN_FILENO, &c, 1);
         if (n != 1) return line.empty() ? std::nullopt : std::optional<std::string>(line);
         if (c == '\n') return line;

@@ -2,6 +2,7 @@
 
 #include "cli/closed_loop.h"
 #include "cli/drive_module.h"
+#include "cli/encoder_calibration.h"
 #include "cli/encoder_module.h"
 #include "cli/firmware_update.h"
 #include "cli/modules_network.h"
@@ -42,7 +43,7 @@ const Command kCommands[] = {
     {"DSL", HandleDSL, false},
     {"MLS", HandleMLS, false},
     {"MSS", HandleMSS, false},
-    {"OEMC", nullptr, false},
+    {"OEMC", HandleOEMC, false},
     {"CAL", HandleCAL, kDev},
     {"CAS", HandleCAS, kDev},
     {"CCT", HandleCCT, kDev},

@@ -26,6 +26,10 @@ struct CliState {
     std::uint32_t lowCount = 0;
     // The three stage drive records: commands with one stage word fill the first.
     std::array<StageDriveRecord, 3> stages{};
+    // Encoder calibration settings: a measurement run ends at this many pulses or after this many
+    // seconds. The long form of OEMC sets them; the short form uses what is set.
+    std::uint32_t requestedPulses = 100;
+    std::int32_t timeoutSeconds = 10;
 };
 
 class Session {

@@ -42,7 +42,9 @@ const CountRule kCountRules[] = {
 
 // One argument check of a range form.
 struct Check {
-    enum Kind { Integer, DriveFrequency, Duty, Real, Stage, Profile } kind;
+    // StageOrProfile: a drive-profile name, or else checked with the stage words.
+    // ProfileOrStage: a drive-profile name or a stage word, tested before the numbers.
+    enum Kind { Integer, DriveFrequency, Duty, Real, Stage, Profile, StageOrProfile, ProfileOrStage } kind;
     double low = 0;
     double high = 0;
 };
@@ -61,6 +63,10 @@ constexpr Check kSteps = Int(0, 50000);
 constexpr Check kTrqfr = Int(1, 30);
 constexpr Check kStage{Check::Stage};
 constexpr Check kProfile{Check::Profile};
+// The third word of OEMC names the actuator's drive: a stage word (its family's profile) or a
+// drive-profile name, in both forms.
+constexpr Check kStageOrProfile{Check::StageOrProfile};
+constexpr Check kProfileOrStage{Check::ProfileOrStage};
 constexpr Check kClear{Check::Real, 0, 1};
 constexpr Check kTol{Check::Real, 0, 1};
 constexpr Check kSp{Check::Real, -1, 1};
@@ -90,8 +96,8 @@ const RangeForm kRangeForms[] = {
     {{"FBP"}, 4, {kAddr, kStage, Int(1, 300), kTrqfr}},
     {{"FBM"}, 3, {kAddr, kDir, Int(0, 600)}},
     {{"SLD"}, 2, {kAddr, Int(2, 1000)}},
-    {{"OEMC"}, 6, {kAddr, kCh, kStage, kTemp, kDir, Int(1, 600)}},
-    {{"OEMC"}, 8, {kAddr, kCh, kProfile, kTemp, kDir, Int(1, 600), Int(100, 400), Int(5, 120)}},
+    {{"OEMC"}, 6, {kAddr, kCh, kStageOrProfile, kTemp, kDir, Int(1, 600)}},
+    {{"OEMC"}, 8, {kAddr, kCh, kProfileOrStage, kTemp, kDir, Int(1, 600), Int(100, 400), Int(5, 120)}},
     {{"DSG", "DSH", "DSL"}, 3, {kAddr, kCh, Int(0, 255)}},
     {{"EXS"}, 2, {kAddr, kDuty}},
     {{"EXS"}, 3, {kAddr, Int(1, 30000), kDuty}},
@@ -134,6 +140,8 @@ bool numberPasses(const Check& check, std::string_view word, int maxDriveFrequen
         }
         case Check::Stage:
         case Check::Profile:
+        case Check::StageOrProfile:
+        case Check::ProfileOrStage:
             return true;
     }
     return true;
@@ -150,7 +158,12 @@ int checkForm(TextOut& out, const RangeForm& form, const Words& words, int maxDr
             PrintMessage(out, 103);
             return 1;
         }
+        if (check.kind == Check::ProfileOrStage && LookupProfile(word) <= 0 && StageNameCheck(word) != 1) {
+            PrintMessage(out, 103);
+            return 1;
+        }
         if (check.kind == Check::Stage) stages.push_back(word);
+        if (check.kind == Check::StageOrProfile && LookupProfile(word) <= 0) stages.push_back(word);
     }
     index = 2;
     for (const Check& check : form.checks) {

@@ -129,9 +129,10 @@ const ValidationCase kRangeCases[] = {
     {{"FBM", "1", "1", "601"}, k103},
     {{"SLD", "1", "1"}, k103},
     {{"SLD", "1", "1001"}, k103},
-    // Encoder calibration: the profile word is tested before the numbers.
+    // Encoder calibration: the third word is a stage word or a profile name; the long form tests
+    // it before the numbers.
     {{"OEMC", "1", "1", "ASPEN1", "4", "1", "0"}, k103},
-    {{"OEMC", "1", "1", "PROFILE1", "4", "1", "100"}, k104},
+    {{"OEMC", "1", "1", "OAK", "4", "1", "100"}, k104},
     {{"OEMC", "9", "1", "ASPEN1", "4", "1", "100", "200", "10"}, k103},
     {{"OEMC", "1", "1", "PROFILE1", "4", "1", "100", "99", "10"}, k103},
     {{"OEMC", "1", "1", "PROFILE1", "4", "1", "100", "200", "121"}, k103},
@@ -196,6 +197,7 @@ TEST(Validator, AcceptedFormsPassWithoutAMessage) {
         {"FBM", "1", "0", "0"},
         {"MOV", "6", "ELM1.X", "0", "0", "600", "100", "0", "30"},
         {"OEMC", "1", "1", "PROFILE3", "0", "0", "600", "400", "5"},
+        {"OEMC", "1", "1", "PROFILE1", "4", "1", "100"},
         {"FBCS", "-1", "1", "1", "0", "0.5", "1"},
         {"FBEN", "ASPEN1", "1", "ELM1.Z", "0", "TESTPROFILE", "0.5", "300"},
         {"SLD", "1", "2"},

@@ -60,7 +60,7 @@ void killAndReap(int pid) {
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
                          std::chrono::milliseconds timeout,
-                         const std::vector<std::string>& extraEnvironment) {
+                         const std::vector<std::string>& extraEnvironment, bool keepInputOpen) {
     ProcessResult result;
     int inPipe[2], outPipe[2];
     if (pipe2(inPipe, O_CLOEXEC) != 0) return result;
@@ -76,7 +76,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         // Small inputs only: a pipe buffer takes them without blocking.
         [[maybe_unused]] const ssize_t n = write(inPipe[1], input.data(), input.size());
     }
-    close(inPipe[1]);
+    if (!keepInputOpen) close(inPipe[1]);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[4096];
     while (pid > 0) {
@@ -95,6 +95,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         result.output.append(buffer, static_cast<std::size_t>(n));
     }
     close(outPipe[0]);
+    if (keepInputOpen) close(inPipe[1]);
     if (pid <= 0) return result;
     if (result.timedOut) {
         killAndReap(pid);

@@ -14,9 +14,11 @@ struct ProcessResult {
     std::string output;  // standard output
 };
 
+// With keepInputOpen the program's standard input stays an open pipe (after `input`) until it
+// ends, as when a caller never writes and never closes it.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = {},
                          std::chrono::milliseconds timeout = std::chrono::seconds(20),
-                         const std::vector<std::string>& extraEnvironment = {});
+                         const std::vector<std::string>& extraEnvironment = {}, bool keepInputOpen = false);
 
 // A started program that is killed and reaped when the object goes away.
 class ChildProcess {
