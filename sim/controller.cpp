@@ -50,31 +50,44 @@ Reply Controller::Respond(std::string_view commandLine) {
     if (transcript_.size() > kTranscriptLimit) transcript_.pop_front();
     if (observer_) observer_(transcript_.back());
 
-    Reply reply;
-    reply.text = dispatchLocked(commandLine);
+    const FaultRule* applied = nullptr;
     for (auto& rule : faults_) {
         if (!Matches(rule, commandLine)) continue;
         if (rule.count > 0) --rule.count;
-        reply.fault = rule.fault;
-        reply.delayMs = rule.delayMs;
-        reply.splitAt = rule.splitAt;
-        switch (rule.fault) {
-            case Fault::NoReply:
-            case Fault::CloseWithoutReply:
-                reply.text.clear();
-                break;
-            case Fault::NoCarriageReturn:
-                if (!reply.text.empty() && reply.text.back() == '\r') reply.text.pop_back();
-                break;
-            case Fault::Corrupt:
-                reply.text = Corrupt(reply.text);
-                break;
-            case Fault::None:
-            case Fault::Delay:
-            case Fault::Split:
-                break;
-        }
+        applied = &rule;
         break;
+    }
+    // A pulled module is gone before the line reaches the rack, so this line already finds the
+    // slot empty.
+    if (applied != nullptr && applied->fault == Fault::Eject)
+        model_->slots[static_cast<std::size_t>(applied->slot - 1)].kind = ModuleKind::Empty;
+
+    Reply reply;
+    reply.text = dispatchLocked(commandLine);
+    if (applied == nullptr) return reply;
+    reply.fault = applied->fault;
+    reply.delayMs = applied->delayMs;
+    reply.splitAt = applied->splitAt;
+    switch (applied->fault) {
+        case Fault::NoReply:
+        case Fault::CloseWithoutReply:
+            reply.text.clear();
+            break;
+        case Fault::NoCarriageReturn:
+        case Fault::Endless:
+            if (!reply.text.empty() && reply.text.back() == '\r') reply.text.pop_back();
+            break;
+        case Fault::Corrupt:
+            reply.text = Corrupt(reply.text);
+            break;
+        case Fault::Garbage:
+            reply.text = GarbageBytes(applied->length) + "\r";
+            break;
+        case Fault::None:
+        case Fault::Delay:
+        case Fault::Split:
+        case Fault::Eject:
+            break;
     }
     return reply;
 }

@@ -43,18 +43,49 @@ std::optional<FaultRule> ParseFaultRule(std::string_view text) {
     } else if (text == "split") {
         rule.fault = Fault::Split;
         rule.delayMs = 50;
+        // "split:N:MS" also sets the gap between the two pieces.
+        std::string_view gap;
+        if (const auto second = argument.find(':'); second != std::string_view::npos) {
+            gap = argument.substr(second + 1);
+            argument = argument.substr(0, second);
+            if (!ParseNumber(gap, rule.delayMs)) return std::nullopt;
+        }
         if (!argument.empty() && !ParseNumber(argument, rule.splitAt)) return std::nullopt;
     } else if (text == "close") {
         rule.fault = Fault::CloseWithoutReply;
     } else if (text == "corrupt") {
         rule.fault = Fault::Corrupt;
+    } else if (text == "garbage") {
+        rule.fault = Fault::Garbage;
+        if (!argument.empty() && !ParseNumber(argument, rule.length)) return std::nullopt;
+        if (rule.length < 1 || rule.length > kMaxGarbageLength) return std::nullopt;
+    } else if (text == "endless") {
+        rule.fault = Fault::Endless;
+        rule.delayMs = 10;
+        if (!argument.empty() && !ParseNumber(argument, rule.delayMs)) return std::nullopt;
+    } else if (text == "eject") {
+        rule.fault = Fault::Eject;
+        if (!ParseNumber(argument, rule.slot) || rule.slot < 1 || rule.slot > 6) return std::nullopt;
     } else {
         return std::nullopt;
     }
-    if (rule.fault != Fault::Delay && rule.fault != Fault::NoReply && rule.fault != Fault::Split &&
-        !argument.empty())
-        return std::nullopt;
+    const bool takesArgument = rule.fault == Fault::Delay || rule.fault == Fault::NoReply ||
+                               rule.fault == Fault::Split || rule.fault == Fault::Garbage ||
+                               rule.fault == Fault::Endless || rule.fault == Fault::Eject;
+    if (!takesArgument && !argument.empty()) return std::nullopt;
     return rule;
+}
+
+std::string GarbageBytes(std::size_t length) {
+    std::string bytes;
+    bytes.reserve(length);
+    // x -> 73x + 41 (mod 256) runs through all 256 values before it repeats.
+    unsigned x = 0x5A;
+    while (bytes.size() < length) {
+        x = (x * 73 + 41) & 0xFFu;
+        if (x != '\r') bytes.push_back(static_cast<char>(x));
+    }
+    return bytes;
 }
 
 }  // namespace vm::sim

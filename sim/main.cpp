@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,10 +60,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vmsim: %s\n", error.c_str());
         return 1;
     }
+    // Tests read the transcript file while the program runs, so every line is flushed at once.
+    std::unique_ptr<std::FILE, decltype(&std::fclose)> transcriptFile(nullptr, &std::fclose);
+    if (!options->transcriptFile.empty()) {
+        transcriptFile.reset(std::fopen(options->transcriptFile.c_str(), "w"));
+        if (!transcriptFile) {
+            std::fprintf(stderr, "vmsim: cannot write %s\n", options->transcriptFile.c_str());
+            return 1;
+        }
+    }
     if (options->transcript) {
-        controller.setLineObserver([](const TranscriptEntry& entry) {
-            std::fprintf(stderr, "%10.3f %s\n", static_cast<double>(entry.timeUs) / 1e6,
+        std::FILE* to = transcriptFile ? transcriptFile.get() : stderr;
+        controller.setLineObserver([to](const TranscriptEntry& entry) {
+            std::fprintf(to, "%10.3f %s\n", static_cast<double>(entry.timeUs) / 1e6,
                          Printable(entry.line).c_str());
+            std::fflush(to);
         });
     }
 

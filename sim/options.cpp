@@ -75,6 +75,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
             options.readyFile = value;
         } else if (name == "--transcript") {
             options.transcript = true;
+        } else if (name == "--transcript-file") {
+            if (value.empty()) return fail("--transcript-file needs a file name");
+            options.transcript = true;
+            options.transcriptFile = value;
         } else if (name == "--fault") {
             const auto rule = ParseFaultRule(value);
             if (!rule) return fail("bad fault rule: " + value);

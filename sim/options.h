@@ -23,6 +23,7 @@ struct SimOptions {
     std::string stateFile;
     std::string readyFile;
     bool transcript = false;
+    std::string transcriptFile;  // empty: the transcript, when on, goes to standard error
     std::vector<FaultRule> faults;
     FirmwareFault firmwareFault;  // none unless --firmware-fault is given
     bool help = false;
@@ -42,12 +43,14 @@ inline constexpr const char* kSimUsage =
     "  --discovery-repeat N    send each discovery answer N times (default 1)\n"
     "  --speed X               run time X times faster than real time (default 1)\n"
     "  --state FILE            keep user memory and network settings in FILE\n"
-    "  --fault RULE            inject a fault: delay:MS, noreply[:MS], nocr, split[:N], close, corrupt,\n"
-    "                          optionally @WORD (only that command) and *COUNT (only that often)\n"
+    "  --fault RULE            inject a fault: delay:MS, noreply[:MS], nocr, split[:N[:MS]], close,\n"
+    "                          corrupt, garbage[:N], endless[:MS], eject:SLOT, optionally @WORD (only\n"
+    "                          that command) and *COUNT (only that often)\n"
     "  --firmware-fault RULE   make firmware updates fail: fliprambit:CLUSTER:BIT,\n"
     "                          flipflashbit:CLUSTER:BIT or erasefail, optionally @ADDRESS\n"
     "  --ready-file FILE       write \"PORT DISCOVERYPORT\" to FILE once listening\n"
-    "  --transcript            print every received line with its time on standard error\n";
+    "  --transcript            print every received line with its time on standard error\n"
+    "  --transcript-file FILE  write those lines to FILE instead, each as soon as it arrives\n";
 
 // Parses the arguments after the program name; nullopt with a message in *error.
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string* error);

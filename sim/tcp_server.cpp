@@ -138,9 +138,15 @@ void TcpServer::serve(UniqueFd connection) {
             SendAll(connection.get(), std::string_view(reply.text).substr(first));
             break;
         }
+        case Fault::Endless:
+            SendAll(connection.get(), reply.text);
+            if (!trickle(connection.get(), reply.delayMs)) return;
+            break;
         case Fault::None:
         case Fault::NoCarriageReturn:
         case Fault::Corrupt:
+        case Fault::Garbage:
+        case Fault::Eject:
             SendAll(connection.get(), reply.text);
             break;
     }
@@ -150,6 +156,18 @@ void TcpServer::serve(UniqueFd connection) {
     for (int i = 0; i < 64 && waitFor(connection.get(), POLLIN, 1000); ++i) {
         if (::recv(connection.get(), buffer, sizeof buffer, 0) <= 0) break;
     }
+}
+
+bool TcpServer::trickle(int fd, std::uint32_t gapMs) {
+    const std::int64_t endUs = clock_.nowUs() + static_cast<std::int64_t>(kEndlessLimitMs) * 1000;
+    while (!stopping_ && clock_.nowUs() < endUs) {
+        // A client that stopped reading leaves the socket unwritable; one that went away makes
+        // the send fail. Either ends the reply.
+        if (!waitFor(fd, POLLOUT, 100)) return false;
+        if (::send(fd, "#", 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1) return false;
+        if (gapMs > 0) clock_.sleepMs(gapMs);
+    }
+    return !stopping_;
 }
 
 DiscoveryResponder::~DiscoveryResponder() { stop(); }

@@ -23,6 +23,9 @@ class TcpServer {
     static constexpr std::uint32_t kReadWaitMs = 2000;
     // Bytes of a command line read at most; longer lines are answered "CNR".
     static constexpr std::size_t kMaxLine = 512;
+    // An endless reply stops after this long even when the client keeps listening, so one
+    // connection cannot hold the server for good.
+    static constexpr std::uint32_t kEndlessLimitMs = 10000;
 
     TcpServer(Controller& controller, Clock& clock);
     ~TcpServer();
@@ -39,6 +42,9 @@ class TcpServer {
     void serve(UniqueFd connection);
     // Waits for the fd to become ready; false when stop() was called or the time ran out.
     bool waitFor(int fd, short events, std::uint32_t ms);
+    // Sends a filler byte every gapMs (0: as fast as the client takes them) until the client
+    // goes away, kEndlessLimitMs pass or stop() is called. False when the connection is done.
+    bool trickle(int fd, std::uint32_t gapMs);
 
     Controller& controller_;
     Clock& clock_;

@@ -234,6 +234,27 @@ TEST(Controller, FaultRulesChangeReplies) {
     EXPECT_NE(corrupt[0], '_');
 }
 
+TEST(Controller, GarbageAndEjectFaults) {
+    Rig rig;
+    rig.controller.addFault(*ParseFaultRule("garbage:600@DESC*1"));
+    rig.controller.addFault(*ParseFaultRule("endless@CGV*1"));
+    rig.controller.addFault(*ParseFaultRule("eject:1@GFS"));
+    const std::string junk = rig.send("DESC 1\r");
+    ASSERT_EQ(junk.size(), 601u);
+    EXPECT_EQ(junk.back(), '\r');
+    EXPECT_EQ(junk.find('\r'), 600u) << "only the last byte ends the line";
+    EXPECT_NE(junk.find('\0'), std::string::npos);
+    // The endless reply's bytes come from the transport; the text itself has no carriage return.
+    rig.expect({{"CGV 11 1\r", "_CGV 131072 512"}});
+    // The module is gone from the line that pulls it on, for every command and the module map.
+    rig.expect({{"STS 1\r", "_STP\r"},
+                {"GFS 1\r", "MNF\r"},
+                {"STS 1\r", "MNF\r"},
+                {"DESC 1\r", "MNF\r"},
+                {"SCN\r", "_SCN A0-OCOR-\r"},
+                {"FIV 1\r", "MNF\r"}});
+}
+
 TEST(Controller, TranscriptKeepsEveryLineWithItsTime) {
     Rig rig;
     rig.send("STS 1\r");
@@ -323,7 +344,18 @@ TEST(Faults, ParsesRules) {
         {"split:3", true, Fault::Split, "", -1, 50, 3},
         {"close*1", true, Fault::CloseWithoutReply, "", 1, 0, 1},
         {"corrupt", true, Fault::Corrupt, "", -1, 0, 1},
+        {"split:2:1500@STS", true, Fault::Split, "STS", -1, 1500, 2},
+        {"garbage", true, Fault::Garbage, "", -1, 0, 1},
+        {"endless", true, Fault::Endless, "", -1, 10, 1},
+        {"endless:0*1", true, Fault::Endless, "", 1, 0, 1},
+        {"eject:6@GFS", true, Fault::Eject, "GFS", -1, 0, 1},
         {"delay", false, Fault::None, "", 0, 0, 0},
+        {"split:2:", false, Fault::None, "", 0, 0, 0},
+        {"garbage:0", false, Fault::None, "", 0, 0, 0},
+        {"garbage:4097", false, Fault::None, "", 0, 0, 0},
+        {"eject", false, Fault::None, "", 0, 0, 0},
+        {"eject:0", false, Fault::None, "", 0, 0, 0},
+        {"eject:7", false, Fault::None, "", 0, 0, 0},
         {"delay:x", false, Fault::None, "", 0, 0, 0},
         {"nocr:5", false, Fault::None, "", 0, 0, 0},
         {"close@", false, Fault::None, "", 0, 0, 0},
