@@ -17,6 +17,7 @@
 #include "sim/model.h"
 #include "sim/optical_signal.h"
 #include "sim/sim_link.h"
+#include "tests/support/random_reply_link.h"
 #include "tests/support/run_tool.h"
 
 namespace {
@@ -422,6 +423,27 @@ TEST(Calibration, ALinkThatFailsThroughoutStillRunsToThePrompt) {
     EXPECT_NE(out.find("Could not start Calibration... \n"), std::string::npos);
     EXPECT_NE(out.find(kInitial), std::string::npos);
     EXPECT_TRUE(out.ends_with(kEnterPrompt));
+}
+
+TEST(Calibration, RandomRepliesNeverCrashOrKeepItRunning) {
+    const std::vector<std::vector<std::string>> forms = {
+        {"OEMC", "2", "1", "PROFILE1", "4", "1", "600"},
+        {"DEVMODE", "OEMC", "3", "3", "ASPEN1", "300", "0", "1", "400", "120"},
+    };
+    for (const auto& words : forms) {
+        for (std::uint32_t seed = 0; seed < 60; ++seed) {
+            vm::test::ToolHarness h;
+            vm::test::RandomReplyLink link(seed * 104729u + 17u);
+            link.words.insert(link.words.end(), {"_CAL", "_CAS", "_CCT", "_CRP", "_CRV", "_DSG", "_DSH",
+                                                 "_DSL", "_MLS", "_MSS", "_CSH", "_CCU", "_CCD"});
+            h.links.serve(LinkKind::Ftdi, link);
+            const std::string out = h.run(words);
+            ASSERT_FALSE(link.runaway()) << Join(words) << " seed " << seed;
+            ASSERT_NE(out.find(kEnterPrompt), std::string::npos) << Join(words) << " seed " << seed;
+            // A run ends by its time-out at the latest: four runs of at most 120 s and their waits.
+            ASSERT_LT(h.clock.elapsedMs(), 4 * 135'000) << Join(words) << " seed " << seed;
+        }
+    }
 }
 
 // --- The third word -----------------------------------------------------------------------
