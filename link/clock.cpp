@@ -1,6 +1,8 @@
 #include "link/clock.h"
 
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <thread>
 
 namespace vm {
@@ -11,7 +13,17 @@ std::int64_t steadyNs() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+// Whole milliseconds, rounded up so that a wait never ends before its deadline.
+int CeilMs(double us) {
+    if (us <= 0) return 0;
+    const double ms = std::ceil(us / 1000.0);
+    return ms >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(ms);
+}
+
 }  // namespace
+
+int Clock::systemWaitMs(std::int64_t) const { return 0; }
 
 std::int64_t Clock::nowUs() const {
     const std::int64_t f = frequency();
@@ -23,6 +35,10 @@ std::int64_t Clock::nowUs() const {
 void SteadyClock::sleepMs(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 std::int64_t SteadyClock::counter() const { return steadyNs(); }
+
+int SteadyClock::systemWaitMs(std::int64_t us) const { return CeilMs(static_cast<double>(us)); }
+
+int ScaledClock::systemWaitMs(std::int64_t us) const { return CeilMs(static_cast<double>(us) / speed_); }
 
 ScaledClock::ScaledClock(double speed) : speed_(speed > 0 ? speed : 1.0), origin_(steadyNs()) {}
 

@@ -20,6 +20,11 @@ class Clock {
     // Elapsed time helpers built on the counter.
     std::int64_t nowUs() const;
     std::int64_t nowMs() const { return nowUs() / 1000; }
+
+    // How long a wait that blocks in the system (poll on a socket) may take, in real
+    // milliseconds, to cover `us` microseconds of this clock's time. 0 means the clock's time
+    // does not pass by itself: the caller looks without blocking and sleeps on the clock instead.
+    virtual int systemWaitMs(std::int64_t us) const;
 };
 
 // The real clock: steady_clock counter in nanoseconds, a real sleep.
@@ -28,6 +33,7 @@ class SteadyClock final : public Clock {
     void sleepMs(std::uint32_t ms) override;
     std::int64_t counter() const override;
     std::int64_t frequency() const override { return 1'000'000'000; }
+    int systemWaitMs(std::int64_t us) const override;
 };
 
 // Scaled real time, for running the virtual controller faster than real time in demos.
@@ -37,6 +43,7 @@ class ScaledClock final : public Clock {
     void sleepMs(std::uint32_t ms) override;
     std::int64_t counter() const override;
     std::int64_t frequency() const override { return 1'000'000'000; }
+    int systemWaitMs(std::int64_t us) const override;
 
   private:
     double speed_;

@@ -98,10 +98,12 @@ bool TCP_COM::OpenDefault() { return Open(devices()[0].view()); }
 
 bool TCP_COM::waitReady(int fd, short events, std::int64_t deadlineUs) {
     while (true) {
+        const std::int64_t leftUs = deadlineUs - clock().nowUs();
+        const int waitMs = leftUs > 0 ? clock().systemWaitMs(leftUs) : 0;
         pollfd p{fd, events, 0};
-        if (::poll(&p, 1, 0) > 0) return true;
+        if (::poll(&p, 1, waitMs) > 0) return true;
         if (clock().nowUs() >= deadlineUs) return false;
-        clock().sleepMs(1);
+        if (waitMs == 0) clock().sleepMs(1);
     }
 }
 

@@ -60,9 +60,10 @@ class TCP_COM final : public COM_METHOD {
     const LanPorts& ports() const { return ports_; }
 
   private:
-    // Waits until the socket is ready for the events or the clock passes the deadline, in steps
-    // of the clock's 1 ms sleep. A virtual clock lets these waits pass at once, so exchanges
-    // with a real socket want a real clock.
+    // Waits until the socket is ready for the events or the clock passes the deadline. On a real
+    // clock the system wakes the wait as soon as data arrives; on a virtual clock the socket is
+    // looked at between 1 ms sleeps of the clock, which pass at once, so exchanges with a real
+    // socket want a real clock.
     bool waitReady(int fd, short events, std::int64_t deadlineUs);
     int connectFailed(int error);
     int discoverOn(const ValidBroadcastInterface& interface);

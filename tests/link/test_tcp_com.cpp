@@ -144,6 +144,71 @@ TEST(TcpCom, ReplyMissingForMoreThanOneSecondIsCutOff) {
     }
 }
 
+// The real clock, counting the sleeps asked of it.
+class SleepCountingClock final : public Clock {
+  public:
+    void sleepMs(std::uint32_t ms) override {
+        ++sleeps;
+        real_.sleepMs(ms);
+    }
+    std::int64_t counter() const override { return real_.counter(); }
+    std::int64_t frequency() const override { return real_.frequency(); }
+    int systemWaitMs(std::int64_t us) const override { return real_.systemWaitMs(us); }
+    int sleeps = 0;
+
+  private:
+    SteadyClock real_;
+};
+
+TEST(TcpCom, OnARealClockTheReplyIsAwaitedInTheSystemWithoutSleeps) {
+    struct Case {
+        const char* what;
+        FaultRule fault;
+        int result;
+        std::string reply;
+        int minMs, maxMs;
+    };
+    const Case cases[] = {
+        {"at once", Rule(Fault::None), 0, "_STP", 0, 500},
+        {"late", Rule(Fault::Delay, 300), 0, "_STP", 280, 900},
+        {"in two pieces", Rule(Fault::Split, 300, 2), 0, "_STP", 280, 900},
+        {"never", Rule(Fault::NoReply, 1200), 2, "", 950, 1400},
+    };
+    LanRig rig;
+    for (const auto& c : cases) {
+        rig.controller.clearFaults();
+        if (c.fault.fault != Fault::None) rig.controller.addFault(c.fault);
+        SleepCountingClock clock;
+        TCP_COM link(LinkContext{LinkSettings::commandLine(), clock, rig.out}, rig.ports());
+        link.Open("127.0.0.1");
+        link.command().assign("STS 1\r");
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(link.Exchange(), c.result) << c.what;
+        const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+        EXPECT_EQ(link.reply().str(), c.reply) << c.what;
+        EXPECT_EQ(clock.sleeps, 0) << c.what;
+        EXPECT_GE(tookMs, c.minMs) << c.what;
+        EXPECT_LT(tookMs, c.maxMs) << c.what;
+    }
+}
+
+TEST(TcpCom, OnAVirtualClockASilentControllerCostsVirtualTimeOnly) {
+    LanRig rig;
+    rig.controller.addFault(Rule(Fault::NoReply, 1200));
+    VirtualClock clock;
+    TCP_COM link(LinkContext{LinkSettings::commandLine(), clock, rig.out}, rig.ports());
+    link.Open("127.0.0.1");
+    link.command().assign("STS 1\r");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.Exchange(), 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(link.reply().str(), "");
+    EXPECT_GE(clock.elapsedMs(), 1000);
+    EXPECT_LT(clock.elapsedMs(), 1100);
+}
+
 TEST(TcpCom, ConnectFailureCodesAndMessages) {
     SteadyClock clock;
     StringTextOut out;
