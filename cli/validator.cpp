@@ -62,7 +62,6 @@ constexpr Check kRel = Int(1, 100);
 constexpr Check kSteps = Int(0, 50000);
 constexpr Check kTrqfr = Int(1, 30);
 constexpr Check kStage{Check::Stage};
-constexpr Check kProfile{Check::Profile};
 // The third word of OEMC names the actuator's drive: a stage word (its family's profile) or a
 // drive-profile name, in both forms.
 constexpr Check kStageOrProfile{Check::StageOrProfile};

@@ -23,7 +23,7 @@ constexpr std::string_view kDiscoveryReplyPrefix = "ZAV ";
 constexpr std::size_t kMaxInterfaces = 20;
 // Bytes of a reply looked at per exchange, and of a discovery datagram.
 constexpr std::size_t kReplyPeek = 512;
-constexpr std::size_t kDatagramSize = 2048;
+constexpr std::size_t kDatagramSize = TCP_COM::kDatagramBytes + 1;
 
 std::uint16_t PortFromEnvironment(const char* name, std::uint16_t fallback) {
     const char* text = std::getenv(name);
@@ -196,6 +196,19 @@ bool TCP_COM::IsOwnAddress(std::string_view address) const {
     return false;
 }
 
+TCP_COM::Datagram TCP_COM::takeDatagram(std::string_view bytes, in_addr sender) {
+    bytes = bytes.substr(0, kDatagramBytes);
+    const std::string address(Dotted(sender).view());
+    // The system hands the broadcast back to its own sender.
+    if (bytes == kDiscoveryRequest && IsOwnAddress(address)) return Datagram::OwnRequest;
+    if (!bytes.starts_with(kDiscoveryReplyPrefix)) return Datagram::Other;
+    const std::string text(bytes.substr(0, bytes.find('\0')));
+    if (discovered_.emplace(address, text).second)
+        out().print("Reply from %s:\t%s\n", address.c_str(), text.c_str());
+    if (settings().lanOpenStoresAddress && tableEntries_ < kDeviceCount) devices()[tableEntries_++].assign(address);
+    return Datagram::Reply;
+}
+
 int TCP_COM::discoverOn(const ValidBroadcastInterface& interface) {
     UniqueFd socket(::socket(AF_INET, SOCK_DGRAM, 0));
     if (!socket) {
@@ -244,20 +257,12 @@ int TCP_COM::discoverOn(const ValidBroadcastInterface& interface) {
             const ssize_t n = ::recvfrom(socket.get(), datagram, sizeof datagram - 1, MSG_DONTWAIT,
                                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
             if (n <= 0) break;
-            const std::string_view text(datagram, static_cast<std::size_t>(n));
-            const std::string address(Dotted(sender.sin_addr).view());
-            // The system hands the broadcast back to its own sender; that copy is no datagram
-            // from the network, so the round goes on waiting.
-            if (text == kDiscoveryRequest && IsOwnAddress(address)) continue;
+            const Datagram kind = takeDatagram(std::string_view(datagram, static_cast<std::size_t>(n)),
+                                               sender.sin_addr);
+            // The own request's copy is no datagram from the network: the round goes on waiting.
+            if (kind == Datagram::OwnRequest) continue;
             received = true;
-            datagram[n] = '\0';
-            if (text.substr(0, 4) == kDiscoveryReplyPrefix) {
-                const bool added = discovered_.emplace(address, std::string(datagram)).second;
-                if (added) out().print("Reply from %s:\t%s\n", address.c_str(), datagram);
-                ++accepted;
-                if (settings().lanOpenStoresAddress && tableEntries_ < kDeviceCount)
-                    devices()[tableEntries_++].assign(address);
-            }
+            if (kind == Datagram::Reply) ++accepted;
         }
         ++rounds;
     }

@@ -59,6 +59,14 @@ class TCP_COM final : public COM_METHOD {
     const std::vector<ValidBroadcastInterface>& interfaces() const { return interfaces_; }
     const LanPorts& ports() const { return ports_; }
 
+    // What one datagram received during a discovery does. The copy of the own request that the
+    // system hands back is ignored; a datagram beginning "ZAV " is a controller's reply, recorded
+    // and printed the first time its sender answers (the text counts up to its first zero byte
+    // and at most kDatagramBytes bytes); anything else only ends the round's wait.
+    static constexpr std::size_t kDatagramBytes = 2047;
+    enum class Datagram { OwnRequest, Reply, Other };
+    Datagram takeDatagram(std::string_view bytes, in_addr sender);
+
   private:
     // Waits until the socket is ready for the events or the clock passes the deadline. On a real
     // clock the system wakes the wait as soon as data arrives; on a virtual clock the socket is
