@@ -39,7 +39,9 @@ int AmplifiedLevel(double level, int gain) {
     return static_cast<int>(std::clamp(amplified, 0.0, kMaxLevel));
 }
 
-double DetectableSwing(int gain) { return kNoiseFloorSwing + kAmplifierNoiseSwing * std::sqrt(Amplification(gain)); }
+double DetectableSwing(int gain) {
+    return kNoiseFloorSwing + kAmplifierNoiseSwing * std::sqrt(Amplification(gain));
+}
 
 bool Detects(const OpticalSignal& signal, int gain) {
     return AmplifiedLevel(signal.high, gain) - AmplifiedLevel(signal.low, gain) >= DetectableSwing(gain);

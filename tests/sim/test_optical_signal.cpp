@@ -29,11 +29,14 @@ struct DetectCase {
 };
 
 const DetectCase kDetectCases[] = {
-    {"good", true, true, true, 35, true},     {"weak10", false, true, true, 255, true},
-    {"noisy10", false, true, true, 69, true}, {"weak40", false, false, true, 202, true},
-    {"faint", false, true, true, 255, true},  {"dark", false, false, false, 255, false},
-    {"bright", true, false, false, 35, false},  // both levels saturate
-    {"offset", true, true, true, 35, true},
+    {"good", true, true, true, 35, true},       // counts from the first stage on
+    {"weak10", false, true, true, 255, true},   // needs the second stage
+    {"noisy10", false, true, true, 69, true},   // needs the second stage
+    {"weak40", false, false, true, 202, true},  // needs the third stage
+    {"faint", false, true, true, 255, true},    // needs the second stage
+    {"dark", false, false, false, 255, false},  // no stage is enough
+    {"bright", true, false, false, 35, false},  // more gain saturates both levels
+    {"offset", true, true, true, 35, true},     // counts from the first stage on
 };
 
 TEST(OpticalSignal, EachNamedSignalIsDetectedFromItsGainStageOn) {
