@@ -6,6 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libftdi1-dev libhidapi-dev
   iproute2
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project twice (normal, and with AddressSanitizer + UndefinedBehaviorSanitizer) and
-# runs every test suite in both builds. Exits non-zero on any failure.
+# runs every test suite in both builds, then builds and runs the fuzz targets (scripts/fuzz.sh).
+# Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -12,4 +13,6 @@ for preset in default asan; do
   echo "== tests: $preset"
   ctest --preset "$preset" -j "$jobs" || status=1
 done
+# The fuzz targets: a clang build under both sanitizers, each target run for 20 s.
+bash scripts/fuzz.sh || status=1
 exit $status
