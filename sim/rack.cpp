@@ -28,18 +28,18 @@ std::optional<SlotConfig> ParseSlot(std::string_view letter) {
 
 RackConfig RackConfig::Default() { return *ParseRack("C,O,C,O,R,-"); }
 
-std::optional<RackConfig> ParseRack(std::string_view spec) {
+std::optional<RackConfig> ParseRack(std::string_view text) {
     RackConfig rack;
     int index = 0;
     while (true) {
-        const auto comma = spec.find(',');
-        const auto part = Trim(spec.substr(0, comma));
+        const auto comma = text.find(',');
+        const auto part = Trim(text.substr(0, comma));
         if (index >= RackConfig::kSlots) return std::nullopt;
         const auto slot = ParseSlot(part);
         if (!slot) return std::nullopt;
         rack.slots[index++] = *slot;
         if (comma == std::string_view::npos) break;
-        spec.remove_prefix(comma + 1);
+        text.remove_prefix(comma + 1);
     }
     if (index != RackConfig::kSlots) return std::nullopt;
     return rack;
@@ -60,13 +60,13 @@ char ScanLetter(ModuleKind kind) {
 }
 
 std::string RackSpec(const RackConfig& rack) {
-    std::string spec;
+    std::string text;
     for (const auto& slot : rack.slots) {
-        if (!spec.empty()) spec += ',';
-        spec += ScanLetter(slot.kind);
-        if (slot.kind == ModuleKind::Drive && slot.channels == 1) spec += '1';
+        if (!text.empty()) text += ',';
+        text += ScanLetter(slot.kind);
+        if (slot.kind == ModuleKind::Drive && slot.channels == 1) text += '1';
     }
-    return spec;
+    return text;
 }
 
 std::optional<RackConfig> LoadRackFile(const std::string& path, std::string* error) {

@@ -39,7 +39,7 @@ struct RackConfig {
 };
 
 // Parses "C,O,R,-,-,-"; nullopt when the text is not six known slot letters.
-std::optional<RackConfig> ParseRack(std::string_view spec);
+std::optional<RackConfig> ParseRack(std::string_view text);
 // The slot letters of a rack in the form ParseRack reads.
 std::string RackSpec(const RackConfig& rack);
 // The letter of a slot in the "SCN" module word.
