@@ -639,6 +639,28 @@ TEST(FirmwareUpdate, OnlyAValidMatchingReplyLeadsToFU6) {
     }
 }
 
+// An FU4 reply without a CRC shows the flash CRC as 0, not the CRC that FU2B left in token 1
+// (for a one-cluster image the same value as the image's own CRC, next to the FAILED line).
+TEST(FirmwareUpdate, MissingImageCrcIsNotShownFromAnEarlierReply) {
+    TempDir dir;
+    const std::string path = dir.file("small.bin", Pseudorandom(40, 3));
+    for (const auto& [fu4Reply, fu4Result] : {std::pair<std::string, int>{"", 2}, {"_FU4", 0}}) {
+        SCOPED_TRACE("FU4 reply \"" + fu4Reply + "\"");
+        ScriptedLink link;
+        link.expect("FU0 1\r", "_FU0 0 255 255 255 255\r");
+        for (int g = 0; g < 5; ++g) link.expect("*", "_FU1\r");
+        link.expect("FU2 1\r", "_FU2\r").expect("*", "_FU2A 4660\r").expect("FU2B 1\r", "_FU2B 4660");
+        // Without its carriage return (as the LAN link hands it over) the FU3 reply is one token.
+        link.expect("FU3 1 40\r", "_FU3").expect("FU4 1\r", fu4Reply, fu4Result).expect("FU5 1\r", "_FU5\r");
+        ToolHarness h;
+        h.links.serve(LinkKind::Ftdi, link);
+        h.console.addKeys("y");
+        const std::string out = h.run({"FU", "1", path});
+        EXPECT_NE(out.find("\tChecksum of Flash: 0x0 \n\tChecksum match FAILED\n"), std::string::npos) << out;
+        EXPECT_EQ(link.sent().size(), 12u);
+    }
+}
+
 // --- The unit side on its own ----------------------------------------------------------------
 
 TEST(FirmwareUnit, RejectsMalformedLines) {
