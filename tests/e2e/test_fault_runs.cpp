@@ -495,6 +495,21 @@ TEST(FaultRuns, SlotEmptiesMidCommand) {
          Is("High frequency measurement RSM 5, channel 1\n"
             "High frequency measurement aborted: sample 0 not delivered after 100 requests\n"),
          "BUF BUR*100"},
+        // Inside the calibration nothing stops the procedure. The count read of the pulled module
+        // reads token 1 left by the detector read-out (gain 128, at least the 100 pulses asked
+        // for), so the first run ends after one pass; without samples the procedure reports the
+        // initial-stage error, resets the detector and waits for Enter.
+        {"encoder module pulled at the calibration start: the procedure runs to its error and prompt",
+         {"--fault", "eject:2@CAL"},
+         {"OEMC", "2", "1", "ASPEN1", "4", "1", "300", "100", "5"},
+         Has({"Could not start Calibration... \n", "- Error in Calibration Initial Stage: \n",
+              "Unable to comply\nUnable to comply\nUnable to comply\n\n Press ENTER to continue ...\n"},
+             {"SUCCESS"}),
+         "MLS DSG CAL*11 STP CSH CCT STS CSH CCU MOV STP CSH CCT CAS DSG DSH DSL",
+         "\n",
+         {},
+         {},
+         30s},
         {"drive module pulled during a firmware update: no match, FU5",
          {"--fault", "eject:1@FU2A"},
          kUpdate,
