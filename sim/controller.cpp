@@ -83,6 +83,9 @@ Reply Controller::Respond(std::string_view commandLine) {
         case Fault::Garbage:
             reply.text = GarbageBytes(applied->length) + "\r";
             break;
+        case Fault::Answer:
+            reply.text = applied->text + "\r";
+            break;
         case Fault::None:
         case Fault::Delay:
         case Fault::Split:

@@ -63,6 +63,12 @@ std::optional<FaultRule> ParseFaultRule(std::string_view text) {
         rule.fault = Fault::Endless;
         rule.delayMs = 10;
         if (!argument.empty() && !ParseNumber(argument, rule.delayMs)) return std::nullopt;
+    } else if (text == "answer") {
+        rule.fault = Fault::Answer;
+        if (argument.empty() || argument.size() > kMaxAnswerLength) return std::nullopt;
+        for (const char c : argument)
+            if (c <= ' ' || c > '~') return std::nullopt;
+        rule.text = std::string(argument);
     } else if (text == "eject") {
         rule.fault = Fault::Eject;
         if (!ParseNumber(argument, rule.slot) || rule.slot < 1 || rule.slot > 6) return std::nullopt;
@@ -71,7 +77,8 @@ std::optional<FaultRule> ParseFaultRule(std::string_view text) {
     }
     const bool takesArgument = rule.fault == Fault::Delay || rule.fault == Fault::NoReply ||
                                rule.fault == Fault::Split || rule.fault == Fault::Garbage ||
-                               rule.fault == Fault::Endless || rule.fault == Fault::Eject;
+                               rule.fault == Fault::Endless || rule.fault == Fault::Eject ||
+                               rule.fault == Fault::Answer;
     if (!takesArgument && !argument.empty()) return std::nullopt;
     return rule;
 }

@@ -23,6 +23,7 @@ enum class Fault {
     Endless,            // TCP: the reply without its carriage return, then a filler byte every
                         // delayMs for as long as the client listens (bounded by the server)
     Eject,              // empty slot `slot` before the line is answered: a module pulled mid-command
+    Answer,             // answer `text` (and a carriage return) whatever the line asked for
 };
 
 struct FaultRule {
@@ -33,15 +34,19 @@ struct FaultRule {
     std::size_t splitAt = 1;
     std::size_t length = 64;  // garbage bytes
     int slot = 0;             // the slot an eject empties, 1 to 6
+    std::string text;         // the fixed answer
 
     bool active() const { return fault != Fault::None && count != 0; }
 };
 
 // Longest garbage reply, in bytes; far past the 512 bytes a LAN link looks at.
 inline constexpr std::size_t kMaxGarbageLength = 4096;
+// Longest fixed answer: what fits a reply buffer.
+inline constexpr std::size_t kMaxAnswerLength = 199;
 
 // Parses "KIND[:ARG][@WORD][*COUNT]", for example "delay:1500", "split:2@STS", "noreply*1",
-// "nocr", "close", "corrupt@GFS", "garbage:600", "endless:10", "eject:1@GFS". nullopt for an
+// "nocr", "close", "corrupt@GFS", "garbage:600", "endless:10", "eject:1@GFS", "answer:_MOV@STP" (the text
+// cannot hold "@", "*" or a blank). nullopt for an
 // unknown kind or a bad number.
 std::optional<FaultRule> ParseFaultRule(std::string_view text);
 

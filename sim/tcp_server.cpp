@@ -147,6 +147,7 @@ void TcpServer::serve(UniqueFd connection) {
         case Fault::Corrupt:
         case Fault::Garbage:
         case Fault::Eject:
+        case Fault::Answer:
             SendAll(connection.get(), reply.text);
             break;
     }

@@ -555,6 +555,22 @@ TEST(FaultRuns, CorruptedFirmwareCluster) {
     });
 }
 
+// A module that answers every stop with "busy": the stop loop gives up after its budget of
+// stop waits (30 s) instead of stopping forever.
+TEST(FaultRuns, ModuleStaysBusy) {
+    RunTable({
+        {"every stop answered as moving",
+         {"--fault", "answer:_MOV@STP"},
+         {"STP", "1"},
+         Is("Module 1 is still busy after 300 stop requests; giving up\nSTATUS : MOVE\n"),
+         "STP*301 CSH",
+         {},
+         {},
+         {},
+         60s},
+    });
+}
+
 // The controller drops the connection without a reply.
 TEST(FaultRuns, DroppedConnection) {
     RunTable({

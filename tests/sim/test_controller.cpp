@@ -239,6 +239,8 @@ TEST(Controller, GarbageAndEjectFaults) {
     rig.controller.addFault(*ParseFaultRule("garbage:600@DESC*1"));
     rig.controller.addFault(*ParseFaultRule("endless@CGV*1"));
     rig.controller.addFault(*ParseFaultRule("eject:1@GFS"));
+    rig.controller.addFault(*ParseFaultRule("answer:_MOV@STP*1"));
+    rig.expect({{"STP 3\r", "_MOV\r"}, {"STP 3\r", "_STP\r"}});
     const std::string junk = rig.send("DESC 1\r");
     ASSERT_EQ(junk.size(), 601u);
     EXPECT_EQ(junk.back(), '\r');
@@ -349,6 +351,9 @@ TEST(Faults, ParsesRules) {
         {"endless", true, Fault::Endless, "", -1, 10, 1},
         {"endless:0*1", true, Fault::Endless, "", 1, 0, 1},
         {"eject:6@GFS", true, Fault::Eject, "GFS", -1, 0, 1},
+        {"answer:_MOV@STP", true, Fault::Answer, "STP", -1, 0, 1},
+        {"answer", false, Fault::None, "", 0, 0, 0},
+        {"answer:", false, Fault::None, "", 0, 0, 0},
         {"delay", false, Fault::None, "", 0, 0, 0},
         {"split:2:", false, Fault::None, "", 0, 0, 0},
         {"garbage:0", false, Fault::None, "", 0, 0, 0},
