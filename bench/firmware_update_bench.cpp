@@ -1,7 +1,9 @@
 // The time of a firmware update of the largest image (131064 bytes: 16383 group lines in 32
 // clusters) over TCP against a real vmsim process on 127.0.0.1, in real time. The total splits
 // into the fixed waits of the procedure (slept on the session's clock), the time spent inside
-// link exchanges, and the rest (image preparation, CRCs, formatting the output).
+// link exchanges, and the rest (image preparation, CRCs, formatting the output). The floor is the
+// fixed waits plus the same command lines sent by the minimal floor exchange, without waits. The
+// update also runs as a real vmcli process, for its total time and its peak memory.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -12,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
+#include "bench/floor_client.h"
 #include "cli/console.h"
 #include "cli/firmware_update.h"
 #include "cli/session.h"
@@ -55,6 +59,7 @@ class TimingLink final : public vm::COM_METHOD {
     void Close() override { inner_.Close(); }
     int ListDevices() override { return inner_.ListDevices(); }
     int Exchange() override {
+        if (record) lines.emplace_back(command().view());
         const auto start = Steady::now();
         inner_.command().assign(command().view());
         const int result = inner_.Exchange();
@@ -71,6 +76,8 @@ class TimingLink final : public vm::COM_METHOD {
     Steady::duration slowest{};
     std::int64_t count = 0;
     std::int64_t failures = 0;
+    bool record = false;
+    std::vector<std::string> lines;  // the command lines sent, when recording
 
   private:
     vm::COM_METHOD& inner_;
@@ -105,6 +112,21 @@ class TempImage {
     std::string path_;
 };
 
+// The command lines of one update, recorded by the first in-process run.
+std::vector<std::string>& UpdateLines() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+// Sends the lines one by one with the floor exchange, without waits; returns the seconds taken.
+double FloorReplay(std::uint16_t port, const std::vector<std::string>& lines) {
+    const sockaddr_in address = vm::bench::Loopback(port);
+    char reply[512];
+    const auto start = Steady::now();
+    for (const std::string& line : lines) floor_exchange(&address, line.c_str(), reply, sizeof reply, 1000);
+    return Seconds(Steady::now() - start);
+}
+
 void BM_FirmwareUpdate128KiBOverTcp(benchmark::State& state) {
     vm::test::SimProcess sim(VMSIM_PATH);  // stopped when the benchmark returns, however it ends
     if (!sim.ready()) {
@@ -112,7 +134,8 @@ void BM_FirmwareUpdate128KiBOverTcp(benchmark::State& state) {
         return;
     }
     TempImage image;
-    double waits = 0, requested = 0, exchanges = 0, rest = 0, slowest = 0, count = 0;
+    std::vector<double> totals, floors, waits, requested, exchanges, rest, replays;
+    double slowest = 0, count = 0;
     for (auto _ : state) {
         vm::SteadyClock linkClock;
         vm::StringTextOut linkOut;
@@ -122,6 +145,8 @@ void BM_FirmwareUpdate128KiBOverTcp(benchmark::State& state) {
         vm::TCP_COM tcp(context, ports);
         tcp.Open("127.0.0.1");
         TimingLink link(context, tcp);
+        link.record = UpdateLines().empty();
+        if (link.record) link.lines.reserve(16483);
         WaitCountingClock clock;
         vm::cli::ScriptedConsole console;
         console.addKeys("y");
@@ -137,25 +162,67 @@ void BM_FirmwareUpdate128KiBOverTcp(benchmark::State& state) {
             state.SkipWithError("the update did not succeed");
             return;
         }
-        waits += Seconds(clock.slept);
-        requested += static_cast<double>(clock.requestedMs) / 1000.0;
-        exchanges += Seconds(link.spent);
-        rest += Seconds(total - clock.slept - link.spent);
+        if (link.record) UpdateLines() = std::move(link.lines);
+        const double replay = FloorReplay(sim.port(), UpdateLines());
+        const double nominal = static_cast<double>(clock.requestedMs) / 1000.0;
+        totals.push_back(Seconds(total));
+        waits.push_back(Seconds(clock.slept));
+        requested.push_back(nominal);
+        exchanges.push_back(Seconds(link.spent));
+        rest.push_back(Seconds(total - clock.slept - link.spent));
+        replays.push_back(replay);
+        floors.push_back(nominal + replay);
         slowest = std::max(slowest, Seconds(link.slowest));
         count = static_cast<double>(link.count);
     }
-    const auto average = benchmark::Counter::kAvgIterations;
-    state.counters["waits_s"] = benchmark::Counter(waits, average);
-    state.counters["waits_nominal_s"] = benchmark::Counter(requested, average);
-    state.counters["exchanges_s"] = benchmark::Counter(exchanges, average);
-    state.counters["rest_s"] = benchmark::Counter(rest, average);
+    using vm::bench::Median;
+    state.counters["total_s"] = Median(totals);
+    state.counters["floor_s"] = Median(floors);
+    state.counters["total_over_floor"] = Median(totals) / Median(floors);
+    state.counters["waits_s"] = Median(waits);
+    state.counters["waits_nominal_s"] = Median(requested);
+    state.counters["exchanges_s"] = Median(exchanges);
+    state.counters["floor_exchanges_s"] = Median(replays);
+    state.counters["rest_s"] = Median(rest);
     state.counters["exchanges"] = count;
-    state.counters["per_exchange_us"] =
-        count > 0 ? exchanges / static_cast<double>(state.iterations()) / count * 1e6 : 0;
+    state.counters["per_exchange_us"] = count > 0 ? Median(exchanges) / count * 1e6 : 0;
+    state.counters["floor_per_exchange_us"] = count > 0 ? Median(replays) / count * 1e6 : 0;
     state.counters["slowest_exchange_ms"] = slowest * 1e3;
 }
 
+// The same update as a real "vmcli @127.0.0.1 FU 1 image.bin" process confirmed with "y" on its
+// standard input, beside the floor (the fixed waits plus the recorded lines by the floor
+// exchange); then the peak memory of one such process and of the controller.
+void BM_FirmwareUpdateProcess(benchmark::State& state) {
+    vm::test::SimProcess sim(VMSIM_PATH);
+    if (!sim.ready() || UpdateLines().empty()) {
+        state.SkipWithError("vmsim did not start or no update was recorded");
+        return;
+    }
+    ::setenv("VM_LAN_PORT", std::to_string(sim.port()).c_str(), 1);
+    TempImage image;
+    const std::vector<std::string> argv = {VMCLI_PATH, "@127.0.0.1", "FU", "1", image.path()};
+    constexpr double kWaitsS = 17.6;  // erase, 31 full and 1 partial cluster, image CRC, restart
+    std::vector<double> totals, floors;
+    int wrong = 0;
+    for (auto _ : state) {
+        const vm::bench::TimedRun run = vm::bench::RunTimed(argv, "y", 120);
+        if (run.exitCode != 0 || run.output.find("Checksums are MATCHING") == std::string::npos) ++wrong;
+        totals.push_back(run.seconds);
+        floors.push_back(kWaitsS + FloorReplay(sim.port(), UpdateLines()));
+        state.SetIterationTime(run.seconds);
+    }
+    using vm::bench::Median;
+    state.counters["total_s"] = Median(totals);
+    state.counters["floor_s"] = Median(floors);
+    state.counters["total_over_floor"] = Median(totals) / Median(floors);
+    state.counters["wrong_output"] = wrong;
+    state.counters["vmcli_peak_KiB"] = static_cast<double>(vm::bench::PeakRssOfRun(argv, "y"));
+    state.counters["vmsim_peak_KiB"] = static_cast<double>(vm::bench::PeakRssKiB(sim.pid()));
+}
+
 BENCHMARK(BM_FirmwareUpdate128KiBOverTcp)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_FirmwareUpdateProcess)->Iterations(2)->Unit(benchmark::kSecond)->UseManualTime();
 
 }  // namespace
 

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
+#include "bench/floor_client.h"
 #include "link/clock.h"
 #include "link/link_settings.h"
 #include "link/pipe_com.h"
@@ -116,11 +118,81 @@ void ToolCommands(benchmark::State& state, const std::string& selector) {
     state.counters["wrong_output"] = static_cast<double>(wrong);
 }
 
+// The relay's added latency per transaction, measured with the direct exchange and the floor
+// exchange taking turns in every iteration, so that the machine's load affects them alike.
+void BM_RelayAddedLatency(benchmark::State& state) {
+    if (!Shared().ready()) {
+        state.SkipWithError("vmsim or the pipe server did not start");
+        return;
+    }
+    constexpr int kBatch = 50;
+    vm::SteadyClock clock;
+    vm::StringTextOut out;
+    vm::LinkContext context{vm::LinkSettings::commandLine(), clock, out};
+    vm::TCP_COM direct(context);
+    vm::PIPE_COM relayed(context);
+    if (!direct.Open(kAddress) || !relayed.Open(kAddress)) {
+        state.SkipWithError("open failed");
+        return;
+    }
+    const char* port = std::getenv("VM_LAN_PORT");
+    const sockaddr_in address = vm::bench::Loopback(static_cast<std::uint16_t>(std::atoi(port ? port : "0")));
+    std::vector<double> directUs, relayedUs, floorUs;
+    std::int64_t failures = 0;
+    auto batch = [&](std::vector<double>& samples, auto&& exchange) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kBatch; ++i)
+            if (!exchange()) ++failures;
+        samples.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() /
+            kBatch);
+    };
+    auto onLink = [](vm::COM_METHOD& link) {
+        return [&link] {
+            link.command().assign("STS 1\r");
+            return link.Exchange() == 0 && link.reply().view() == "_STP";
+        };
+    };
+    auto onFloor = [&address] {
+        char reply[512];
+        return floor_exchange(&address, "STS 1\r", reply, sizeof reply, 1000) == 4;
+    };
+    int turn = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < 3; ++k) {
+            switch ((turn + k) % 3) {
+                case 0:
+                    batch(directUs, onLink(direct));
+                    break;
+                case 1:
+                    batch(relayedUs, onLink(relayed));
+                    break;
+                default:
+                    batch(floorUs, onFloor);
+                    break;
+            }
+        }
+        ++turn;
+    }
+    relayed.Close();
+    const double d = vm::bench::Median(directUs), r = vm::bench::Median(relayedUs),
+                 f = vm::bench::Median(floorUs);
+    state.SetItemsProcessed(state.iterations() * 3 * kBatch);
+    state.counters["direct_us"] = d;
+    state.counters["relayed_us"] = r;
+    state.counters["floor_us"] = f;
+    state.counters["added_us"] = r - d;
+    state.counters["relayed_over_direct"] = r / d;
+    state.counters["relayed_over_floor"] = r / f;
+    state.counters["failures"] = static_cast<double>(failures);
+}
+
 void BM_LinkDirectTcp(benchmark::State& state) { LinkTransactions<vm::TCP_COM>(state); }
 void BM_LinkThroughServer(benchmark::State& state) { LinkTransactions<vm::PIPE_COM>(state); }
 void BM_ToolDirectTcp(benchmark::State& state) { ToolCommands(state, "@" + kAddress); }
 void BM_ToolThroughServer(benchmark::State& state) { ToolCommands(state, "@SERV:" + kAddress); }
 
+BENCHMARK(BM_RelayAddedLatency)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LinkDirectTcp)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_LinkThroughServer)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_ToolDirectTcp)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();

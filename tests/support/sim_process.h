@@ -24,6 +24,8 @@ class SimProcess {
     // True once the server listens; port() is 0 before that.
     bool ready() const { return port_ != 0; }
     std::uint16_t port() const { return port_; }
+    // The program's process id (benchmarks read its peak memory); -1 when it did not start.
+    int pid() const { return child_.pid(); }
     // The environment entry that points the LAN link of a started program at this server.
     std::string portEnvironment() const { return "VM_LAN_PORT=" + std::to_string(port_); }
 
