@@ -47,7 +47,21 @@ StdConsole::~StdConsole() {
     flush();
 }
 
-void StdConsole::write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void StdConsole::write(std::string_view text) {
+    if (!stdoutIsTerminal_) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return;
+    }
+    std::string shown(text);
+    for (char& c : shown) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool control = u < 0x20 || u == 0x7f;
+        if (control && c != '\n' && c != '\r' && c != '\t' && c != '\b') c = '.';
+    }
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
+}
+
+void StdConsole::writeControl(std::string_view sequence) { std::fwrite(sequence.data(), 1, sequence.size(), stdout); }
 
 void StdConsole::flush() { std::fflush(stdout); }
 
@@ -92,23 +106,23 @@ void StdConsole::setTitle(std::string_view title) {
     for (char c : title)
         if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) seq.push_back(c);  // no control bytes
     seq += "\x07";
-    write(seq);
+    writeControl(seq);
 }
 
 void StdConsole::setSize(int columns, int lines) {
     if (!stdoutIsTerminal_) return;
-    print("\x1b[8;%d;%dt", lines, columns);
+    writeControl("\x1b[8;" + std::to_string(lines) + ";" + std::to_string(columns) + "t");
 }
 
 void StdConsole::setMonitorColours(bool on) {
     if (!stdoutIsTerminal_) return;
-    write(on ? "\x1b[32;40m\x1b[2J\x1b[H" : "\x1b[0m");
+    writeControl(on ? "\x1b[32;40m\x1b[2J\x1b[H" : "\x1b[0m");
     coloured_ = on;
 }
 
 void StdConsole::moveCursor(int column, int row) {
     if (!stdoutIsTerminal_) return;
-    print("\x1b[%d;%dH", row + 1, column + 1);
+    writeControl("\x1b[" + std::to_string(row + 1) + ";" + std::to_string(column + 1) + "H");
 }
 
 bool ScriptedConsole::keyPressed() {

@@ -29,7 +29,9 @@ public:
 };
 
 // Standard output and standard input. Escape sequences are written only when standard output is
-// a terminal, so logs and pipes get plain text.
+// a terminal, so logs and pipes get plain text. On a terminal, control characters in the text
+// (a controller's reply among them) are shown as "." so that no reply can drive the terminal;
+// line feed, carriage return, tab and backspace pass.
 class StdConsole final : public Console {
 public:
     StdConsole();
@@ -45,6 +47,9 @@ public:
     void moveCursor(int column, int row) override;
 
 private:
+    // Writes the console's own escape sequences unfiltered.
+    void writeControl(std::string_view sequence);
+
     bool stdoutIsTerminal_;
     bool stdinIsTerminal_;
     bool coloured_ = false;
