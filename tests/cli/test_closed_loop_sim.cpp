@@ -11,19 +11,12 @@
 #include "sim/model.h"
 #include "sim/sim_link.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/sim_rig.h"
 
 namespace vm::test {
 namespace {
 
-struct SimRig {
-    ToolHarness tool;
-    sim::Controller controller{tool.clock, sim::RackConfig::Default()};
-    StringTextOut linkOut;
-    LinkContext context{LinkSettings::commandLine(), tool.clock, linkOut};
-    sim::SimLink link{context, controller};
-
-    SimRig() { tool.links.serve(cli::LinkKind::Ftdi, link); }
-    std::string run(std::vector<std::string> words) { return tool.run(std::move(words)); }
+struct SimRig : SimToolRig {
     void advanceMs(std::int64_t ms) { tool.clock.advanceMs(ms); }
     template <typename F>
     auto loop(F f) {

@@ -10,20 +10,14 @@
 #include "sim/model.h"
 #include "sim/sim_link.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/sim_rig.h"
 
 namespace vm::test {
 namespace {
 
 // The default rack: drive modules in slots 1 and 3, each followed by its encoder module, a
 // sensor module in slot 5, slot 6 empty.
-struct SimRig {
-    ToolHarness tool;
-    sim::Controller controller{tool.clock, sim::RackConfig::Default()};
-    StringTextOut linkOut;
-    LinkContext context{LinkSettings::commandLine(), tool.clock, linkOut};
-    sim::SimLink link{context, controller};
-
-    SimRig() { tool.links.serve(cli::LinkKind::Ftdi, link); }
+struct SimRig : SimToolRig {
     std::string run(std::vector<std::string> words) {
         controller.clearTranscript();
         return tool.run(std::move(words));

@@ -19,22 +19,14 @@
 #include "sim/sim_link.h"
 #include "tests/support/random_reply_link.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/sim_rig.h"
 
 namespace {
 
 using vm::cli::LinkKind;
 using vm::test::Join;
 
-struct SimRig {
-    vm::test::ToolHarness tool;
-    vm::sim::Controller controller{tool.clock, vm::sim::RackConfig::Default()};
-    vm::StringTextOut linkOut;
-    vm::LinkContext context{vm::LinkSettings::commandLine(), tool.clock, linkOut};
-    vm::sim::SimLink link{context, controller};
-
-    SimRig() { tool.links.serve(LinkKind::Ftdi, link); }
-    std::string run(std::vector<std::string> words) { return tool.run(std::move(words)); }
-    std::string send(const std::string& line) { return controller.Process(line); }
+struct SimRig : vm::test::SimToolRig {
     void signal(std::string_view name) {
         const auto s = vm::sim::ParseOpticalSignal(name);
         ASSERT_TRUE(s) << name;

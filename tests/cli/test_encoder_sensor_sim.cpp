@@ -12,6 +12,7 @@
 #include "sim/model.h"
 #include "sim/sim_link.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/sim_rig.h"
 
 namespace {
 
@@ -22,23 +23,13 @@ const std::string kBanner =
     "| Program running in Development Mode... |\n"
     "------------------------------------------\n\n";
 
-struct SimRig {
-    vm::test::ToolHarness tool;
-    vm::sim::Controller controller{tool.clock, vm::sim::RackConfig::Default()};
-    vm::StringTextOut linkOut;
-    vm::LinkContext context{vm::LinkSettings::commandLine(), tool.clock, linkOut};
-    vm::sim::SimLink link{context, controller};
-
-    SimRig() { tool.links.serve(LinkKind::Ftdi, link); }
-    std::string run(std::vector<std::string> words) { return tool.run(std::move(words)); }
+struct SimRig : vm::test::SimToolRig {
     std::string dev(std::vector<std::string> words) {
         words.insert(words.begin(), "DEVMODE");
         const std::string out = tool.run(std::move(words));
         EXPECT_TRUE(out.ends_with(kBanner)) << out;
         return out.substr(0, out.size() - std::min(out.size(), kBanner.size()));
     }
-    // A raw controller line, for setting the scene.
-    std::string send(const std::string& line) { return controller.Process(line); }
 };
 
 TEST(EncoderOnSim, DetectorSettingsSurviveInFlashOnly) {
