@@ -287,7 +287,7 @@ TEST(SimLink, KeepsTheCarriageReturnAndReportsMissingReplies) {
 
 TEST(Rack, ParsesSlotLetters) {
     struct Case {
-        std::string spec;
+        std::string text;
         std::optional<std::string> normalised;
     };
     const Case cases[] = {
@@ -298,10 +298,10 @@ TEST(Rack, ParsesSlotLetters) {
         {"C,,R,-,-,-", std::nullopt},
     };
     for (const auto& c : cases) {
-        const auto rack = ParseRack(c.spec);
-        ASSERT_EQ(rack.has_value(), c.normalised.has_value()) << c.spec;
+        const auto rack = ParseRack(c.text);
+        ASSERT_EQ(rack.has_value(), c.normalised.has_value()) << c.text;
         if (rack) {
-            EXPECT_EQ(RackSpec(*rack), *c.normalised) << c.spec;
+            EXPECT_EQ(RackSpec(*rack), *c.normalised) << c.text;
         }
     }
 }
