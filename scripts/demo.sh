@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds the programs, starts the virtual controller on 127.0.0.1 and runs a short vmcli session
+# Builds everything, starts the virtual controller on 127.0.0.1 and runs a short vmcli session
 # against it over the LAN link. vmsim is stopped by its pid when the script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default > /dev/null
-cmake --build --preset default -j "$(nproc)" --target vmcli vmsim
+cmake --build --preset default -j "$(nproc)"
 cli=build/default/cli/vmcli
 sim=build/default/sim/vmsim
 
