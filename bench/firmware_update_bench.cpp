@@ -24,6 +24,7 @@
 #include "link/tcp_com.h"
 #include "link/text_out.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -87,28 +88,18 @@ class TimingLink final : public vm::COM_METHOD {
 class TempImage {
   public:
     TempImage() {
-        std::string pattern = "/tmp/vm-fu-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) return;
-        directory_ = pattern;
-        path_ = directory_ + "/image.bin";
-        std::vector<char> bytes(131064);
+        std::string bytes(131064, '\0');
         std::uint32_t seed = 1;
         for (char& b : bytes) {
             seed = seed * 1664525u + 1013904223u;
             b = static_cast<char>(seed >> 24);
         }
-        std::ofstream(path_, std::ios::binary)
-            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    ~TempImage() {
-        if (directory_.empty()) return;
-        unlink(path_.c_str());
-        rmdir(directory_.c_str());
+        path_ = dir_.file("image.bin", bytes);
     }
     const std::string& path() const { return path_; }
 
   private:
-    std::string directory_;
+    vm::test::TempDir dir_{"vm-fu-bench"};
     std::string path_;
 };
 

@@ -19,6 +19,7 @@
 #include "sim/model.h"
 #include "sim/sim_link.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -86,26 +87,14 @@ std::size_t Count(const std::string& text, const std::string& part) {
     return n;
 }
 
-class TempDir {
+// Image files in a private directory.
+class TempDir : public vm::test::TempDir {
   public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "vm-fu-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) ? pattern : std::string{};
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
+    TempDir() : vm::test::TempDir("vm-fu") {}
+    using vm::test::TempDir::file;
     std::string file(const std::string& name, const Bytes& bytes) const {
-        const std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return p;
+        return file(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
-    std::string path(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
 };
 
 // Passes every exchange on to another link and keeps every line sent, however many.
@@ -344,7 +333,7 @@ TEST(FirmwareUpdate, RefusesBeforeSendingAnything) {
          "  Loading File...\n\n\tOriginal Filesize = 31 bytes , 31 bytes read\n\n"
          "\tFile is too short: a firmware image starts with a 32-byte header ...\n" +
              kEnd},
-        {"empty", dir.file("0.bin", {}), "y",
+        {"empty", dir.file("0.bin", Bytes{}), "y",
          "  Loading File...\n\n\tOriginal Filesize = 0 bytes , 0 bytes read\n\n"
          "\tFile is too short: a firmware image starts with a 32-byte header ...\n" +
              kEnd},

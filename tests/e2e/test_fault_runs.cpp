@@ -20,6 +20,7 @@
 #include "link/unique_fd.h"
 #include "tests/support/process.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -34,28 +35,18 @@ using vm::test::SimProcess;
 class Scratch {
   public:
     Scratch() {
-        std::string pattern = "/tmp/vm-fault-runs-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) return;
-        directory_ = pattern;
         std::string bytes;
         for (int i = 0; i < 4096; ++i) bytes.push_back(static_cast<char>(i * 37 + 5));
-        std::ofstream(image(), std::ios::binary) << bytes.substr(0, 40);
-        std::ofstream(cluster(), std::ios::binary) << bytes;
+        dir_.file("image.bin", std::string_view(bytes).substr(0, 40));
+        dir_.file("cluster.bin", bytes);
     }
-    ~Scratch() {
-        if (directory_.empty()) return;
-        unlink(image().c_str());
-        unlink(cluster().c_str());
-        unlink(transcript().c_str());
-        rmdir(directory_.c_str());
-    }
-    bool ok() const { return !directory_.empty(); }
-    std::string image() const { return directory_ + "/image.bin"; }
-    std::string cluster() const { return directory_ + "/cluster.bin"; }
-    std::string transcript() const { return directory_ + "/transcript.txt"; }
+    bool ok() const { return dir_.ok(); }
+    std::string image() const { return dir_.path("image.bin"); }
+    std::string cluster() const { return dir_.path("cluster.bin"); }
+    std::string transcript() const { return dir_.path("transcript.txt"); }
 
   private:
-    std::string directory_;
+    vm::test::TempDir dir_{"vm-fault-runs"};
 };
 
 // A TCP port that refuses every connection: bound, so no other program takes it while the test

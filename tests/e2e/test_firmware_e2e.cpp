@@ -11,6 +11,7 @@
 
 #include "tests/support/process.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -20,23 +21,14 @@ using vm::test::SimProcess;
 class SmallImage {
   public:
     SmallImage() {
-        std::string pattern = "/tmp/vm-fu-e2e-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) return;
-        directory_ = pattern;
-        path_ = directory_ + "/image.bin";
         std::string bytes;
         for (int i = 0; i < 40; ++i) bytes.push_back(static_cast<char>(i * 37 + 5));
-        std::ofstream(path_, std::ios::binary) << bytes;
-    }
-    ~SmallImage() {
-        if (directory_.empty()) return;
-        unlink(path_.c_str());
-        rmdir(directory_.c_str());
+        path_ = dir_.file("image.bin", bytes);
     }
     const std::string& path() const { return path_; }
 
   private:
-    std::string directory_;
+    vm::test::TempDir dir_{"vm-fu-e2e"};
     std::string path_;
 };
 
