@@ -61,6 +61,28 @@ bool Measuring(const DriveModule& module, std::int64_t nowUs) {
     return module.measurement.kind != Measurement::None && nowUs < module.measurement.untilUs;
 }
 
+// The drive fields of a move; steps 0 runs until stopped.
+struct MoveFields {
+    int direction;
+    int frequency;
+    int stepSize;
+    std::int64_t steps;
+    int riseTime;
+    std::string waveform;
+};
+
+// Takes a channel's new move from now on; the caller sets the mode (stepping or DC level).
+void Start(DriveChannel& ch, std::int64_t nowUs, const MoveFields& f) {
+    ch.direction = f.direction;
+    ch.frequency = f.frequency;
+    ch.stepSize = f.stepSize;
+    ch.steps = f.steps;
+    ch.riseTime = f.riseTime;
+    ch.waveform = f.waveform;
+    ch.startUs = nowUs;
+    ch.stepsDone = 0;
+}
+
 // MOV m dir freq stepSize steps riseTime channel waveform [OEMC]. The waveform word "DC" holds
 // the DC level given in the step-size field (0 to 1023) instead of stepping.
 std::string Move(Model& model, const Request& r) {
@@ -81,14 +103,9 @@ std::string Move(Model& model, const Request& r) {
         *steps < 0 || *riseTime < 0)
         return kCannotRead;
     DriveChannel& ch = module->channel[*channel - 1];
-    ch.direction = static_cast<int>(*direction);
-    ch.frequency = static_cast<int>(*frequency);
-    ch.stepSize = static_cast<int>(*stepSize);
-    ch.steps = *steps;
-    ch.riseTime = static_cast<int>(*riseTime);
-    ch.waveform = waveform;
-    ch.startUs = model.nowUs;
-    ch.stepsDone = 0;
+    Start(ch, model.nowUs,
+          {static_cast<int>(*direction), static_cast<int>(*frequency), static_cast<int>(*stepSize), *steps,
+           static_cast<int>(*riseTime), waveform});
     if (waveform == "DC") {
         if (*stepSize > 1023) return kCannotRead;
         ch.mode = Mode::Dc;
@@ -263,15 +280,10 @@ std::string MoveExtended(Model& model, const Request& r) {
         *frequency < 0)
         return kCannotRead;
     DriveChannel& ch = module->channel[0];
+    Start(
+        ch, model.nowUs,
+        {static_cast<int>(*direction), static_cast<int>(*frequency), 100, 0, module->extended.riseTime, "S"});
     ch.mode = Mode::Stepping;
-    ch.direction = static_cast<int>(*direction);
-    ch.frequency = static_cast<int>(*frequency);
-    ch.stepSize = 100;
-    ch.steps = 0;
-    ch.riseTime = module->extended.riseTime;
-    ch.waveform = "S";
-    ch.startUs = model.nowUs;
-    ch.stepsDone = 0;
     return Ack("FBM");
 }
 
