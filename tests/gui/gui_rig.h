@@ -99,14 +99,18 @@ inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 2000
 struct GuiRig {
     VirtualClock clock;
     StringTextOut out;
-    LinkContext linkContext{LinkSettings::desktop(), clock, out};
+    // Virtual time unless a test that talks to real processes passes a real clock.
+    Clock& time;
+    LinkContext linkContext{LinkSettings::desktop(), time, out};
     RecordingPrompts prompts;
     TestLinkFactory links;
     std::unique_ptr<sim::Controller> controller;
     std::unique_ptr<AppContext> context;
     std::unique_ptr<Windows> windows;
 
-    GuiRig() { context = std::make_unique<AppContext>(clock, links, prompts); }
+    explicit GuiRig(Clock* realClock = nullptr) : time(realClock ? *realClock : clock) {
+        context = std::make_unique<AppContext>(time, links, prompts);
+    }
     ~GuiRig() {
         windows.reset();
         context.reset();
