@@ -7,6 +7,7 @@ packages=(
   libftdi1-dev libhidapi-dev
   iproute2
   clang libclang-rt-14-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do
