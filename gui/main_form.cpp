@@ -405,6 +405,8 @@ void TMainForm::startModuleScan() {
         windows_.scanModules->setProgress(0);
         windows_.scanModules->show();
     }
+    // The grid is redrawn once when the scan ends rather than at each of its cell changes.
+    grid_->setUpdatesEnabled(false);
     scan_ = new TModuleScan(context_, this);
     connect(scan_, &TModuleScan::progress, this, [this](int module) {
         if (windows_.scanModules) windows_.scanModules->setProgress(module);
@@ -417,6 +419,7 @@ void TMainForm::startModuleScan() {
     });
     connect(scan_, &TModuleScan::scanned, this, &TMainForm::scanFinished);
     connect(scan_, &QThread::finished, this, [this] {
+        grid_->setUpdatesEnabled(true);
         scan_->wait();
         delete scan_;
         scan_ = nullptr;
