@@ -17,6 +17,7 @@
 #include "link/ftdi_com.h"
 #include "tests/gui/gui_rig.h"
 #include "tests/support/fake_ftdi.h"
+#include "tests/support/scripted_link.h"
 
 namespace vm::gui::test {
 namespace {
@@ -382,6 +383,23 @@ TEST(UserMemory, ClearAsksFirst) {
         EXPECT_EQ(lines[1], "STF\r");
         EXPECT_EQ(lines[2], "GCM \r");  // the scan follows
     }
+}
+
+TEST(MainForm, ClosingTheWindowClosesTheLink) {
+    GuiRig rig;
+    vm::test::ScriptedLink* link = nullptr;
+    rig.links.make = [&](LinkKind kind) -> std::unique_ptr<COM_METHOD> {
+        if (kind != LinkKind::Ftdi) return nullptr;
+        auto scripted = std::make_unique<vm::test::ScriptedLink>(rig.linkContext);
+        scripted->answerEverything("MNF\r");
+        link = scripted.get();
+        return scripted;
+    };
+    rig.start();
+    ASSERT_NE(link, nullptr);
+    const int before = link->closeCount();
+    rig.main().close();
+    EXPECT_EQ(link->closeCount(), before + 1);
 }
 
 TEST(MainForm, VersionBox) {
