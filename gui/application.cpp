@@ -5,6 +5,8 @@
 
 #include "gui/app_context.h"
 #include "gui/cabinet_select_form.h"
+#include "gui/dc_set_form.h"
+#include "gui/emergency_panel_form.h"
 #include "gui/ip_connect_form.h"
 #include "gui/ip_setup_form.h"
 #include "gui/main_form.h"
@@ -16,15 +18,24 @@ Windows::Windows(AppContext& context, const QStringList& arguments) {
     main_ = std::make_unique<TMainForm>(context, arguments);
     scanModules_ = std::make_unique<TFormScanModules>();
     cabinetSelect_ = std::make_unique<TFormCabinetSelect>(context, *main_);
+    emergencyPanel_ = std::make_unique<TFormEmergencyPanel>(context, *main_);
+    dcSet_ = std::make_unique<TFormDCSet>(context, *main_);
     ipSetup_ = std::make_unique<TFormIPSetup>(context, *main_);
     ipConnect_ = std::make_unique<TFormIPConnect>(context, *main_);
-    main_->setWindows({scanModules_.get(), cabinetSelect_.get(), ipSetup_.get(), ipConnect_.get()});
+    main_->setWindows({.scanModules = scanModules_.get(),
+                       .cabinetSelect = cabinetSelect_.get(),
+                       .emergencyPanel = emergencyPanel_.get(),
+                       .dcSet = dcSet_.get(),
+                       .ipSetup = ipSetup_.get(),
+                       .ipConnect = ipConnect_.get()});
 }
 
 Windows::~Windows() {
     // The dialogs go first; the main window closes the link when it goes.
     ipConnect_.reset();
     ipSetup_.reset();
+    dcSet_.reset();
+    emergencyPanel_.reset();
     cabinetSelect_.reset();
     scanModules_.reset();
     main_.reset();

@@ -1,7 +1,8 @@
 #pragma once
 // The desktop program's windows, created in their fixed order: main window, module-scan window,
-// device-selection dialog, device IP setup dialog, manual IP connect dialog. Only the main window
-// is shown at start; the others are shown on demand and live until the program ends.
+// device-selection dialog, emergency panel, DC-level dialog, device IP setup dialog, manual IP connect
+// dialog. Only the main window is shown at start; the others are shown on demand and live until the program
+// ends.
 #include <QApplication>
 #include <QStringList>
 #include <memory>
@@ -12,6 +13,8 @@ struct AppContext;
 class TMainForm;
 class TFormScanModules;
 class TFormCabinetSelect;
+class TFormEmergencyPanel;
+class TFormDCSet;
 class TFormIPSetup;
 class TFormIPConnect;
 
@@ -25,6 +28,8 @@ class Windows {
     TMainForm& main() { return *main_; }
     TFormScanModules& scanModules() { return *scanModules_; }
     TFormCabinetSelect& cabinetSelect() { return *cabinetSelect_; }
+    TFormEmergencyPanel& emergencyPanel() { return *emergencyPanel_; }
+    TFormDCSet& dcSet() { return *dcSet_; }
     TFormIPSetup& ipSetup() { return *ipSetup_; }
     TFormIPConnect& ipConnect() { return *ipConnect_; }
 
@@ -32,6 +37,8 @@ class Windows {
     std::unique_ptr<TMainForm> main_;
     std::unique_ptr<TFormScanModules> scanModules_;
     std::unique_ptr<TFormCabinetSelect> cabinetSelect_;
+    std::unique_ptr<TFormEmergencyPanel> emergencyPanel_;
+    std::unique_ptr<TFormDCSet> dcSet_;
     std::unique_ptr<TFormIPSetup> ipSetup_;
     std::unique_ptr<TFormIPConnect> ipConnect_;
 };

@@ -82,6 +82,7 @@ TMainForm::TMainForm(AppContext& context, const QStringList& arguments, QWidget*
     setWindowTitle(kMainCaption);
     buildMenus();
     buildGrid();
+    buildMoveControls();
 
     statusText_ = new QLabel("Awaiting Scan...", this);
     statusText_->setObjectName("statusText");
@@ -488,6 +489,7 @@ void TMainForm::gridPressed(int row, int column, Qt::MouseButton button, const Q
     state_.selectedRow = static_cast<std::uint8_t>(row);
     if (button != Qt::RightButton) return;
     if (column == kColType) typeMenu_->popup(globalPos);
+    if (column == kColCounter) counterMenu_->popup(globalPos);
 }
 
 void TMainForm::cellEdited(int row, int column, const QString& text, QLineEdit* editor) {
@@ -580,6 +582,7 @@ void TMainForm::showVersion() {
 // --- Shutdown ---
 
 void TMainForm::stopWorkers() {
+    stopPositionMonitors();
     if (scan_) {
         scan_->requestInterruption();
         scan_->wait();

@@ -26,6 +26,9 @@ class TFormCabinetSelect;
 class TFormIPSetup;
 class TFormIPConnect;
 class TModuleScan;
+class TFormEmergencyPanel;
+class TFormDCSet;
+class TOEMGetPosition;
 
 enum class ConnectionState { None, OneDevice, SeveralDevices };
 
@@ -49,6 +52,8 @@ class TMainForm final : public QMainWindow {
     struct Windows {
         TFormScanModules* scanModules = nullptr;
         TFormCabinetSelect* cabinetSelect = nullptr;
+        TFormEmergencyPanel* emergencyPanel = nullptr;
+        TFormDCSet* dcSet = nullptr;
         TFormIPSetup* ipSetup = nullptr;
         TFormIPConnect* ipConnect = nullptr;
     };
@@ -87,6 +92,17 @@ class TMainForm final : public QMainWindow {
     QString statusText() const;
     QString linkStatusText() const;
 
+    // Moves and the counter menu (main_form_moves.cpp). Direction 1 is clockwise.
+    void runPressed(std::uint8_t direction);
+    void stepsPressed(std::uint8_t direction);
+    void abortPressed();
+    // Clears the stop request and starts the position monitor for the selected row.
+    void startPositionMonitor();
+    bool positionMonitorRunning() const { return monitor_ != nullptr; }
+    // Counter menu: "Reset" and "Get Position" for the selected row.
+    void resetCounter();
+    void getPosition();
+
   Q_SIGNALS:
     // After the start-up dispatch that follows the device search and the first show.
     void startupDone();
@@ -115,6 +131,11 @@ class TMainForm final : public QMainWindow {
     void cellEdited(int row, int column, const QString& text, QLineEdit* editor);
     void scanFinished(int modulesFound, int countersRead);
     void stopWorkers();
+    void buildMoveControls();
+    void setMoveControls(bool enabled);
+    void startMove(std::uint8_t direction, bool steps);
+    void launchPositionMonitor();
+    void stopPositionMonitors();
 
     AppContext& context_;
     Windows windows_;
@@ -151,6 +172,8 @@ class TMainForm final : public QMainWindow {
     QPushButton* buttonCwSteps_ = nullptr;
     QPushButton* buttonCwRun_ = nullptr;
     TModuleScan* scan_ = nullptr;
+    QMenu* counterMenu_ = nullptr;
+    TOEMGetPosition* monitor_ = nullptr;
 };
 
 }  // namespace vm::gui
