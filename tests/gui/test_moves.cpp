@@ -1,0 +1,575 @@
+// The move buttons, the position monitor, the counter menu, the DC-level dialog and the emergency
+// panel: exact wire lines against scripted links, behaviour against the in-process virtual
+// controller. Everything runs in virtual time.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <tuple>
+
+#include "gui/dc_set_form.h"
+#include "gui/emergency_panel_form.h"
+#include "gui/grid_layout.h"
+#include "tests/gui/gui_rig.h"
+#include "tests/support/scripted_link.h"
+
+namespace vm::gui::test {
+namespace {
+
+using vm::test::ScriptedLink;
+using vm::test::ScriptStep;
+
+// Answers each line by its command word from a table (the last reply of a word repeats), records
+// every line with the clock time it came at, and can hold the first line that begins with `hold`
+// until the test lets it through.
+class AnsweringLink final : public COM_METHOD {
+  public:
+    AnsweringLink(const LinkContext& context, std::map<std::string, std::vector<std::string>> replies)
+        : COM_METHOD(context), replies_(std::move(replies)) {}
+
+    bool OpenDefault() override { return true; }
+    bool Open(std::string_view) override { return true; }
+    void Close() override {}
+    int ListDevices() override { return 1; }
+    int Exchange() override {
+        const std::string line(command().view());
+        const std::string word = line.substr(0, line.find_first_of(" \r"));
+        std::unique_lock lock(mutex_);
+        lines_.push_back(line);
+        timesMs_.push_back(clock().nowMs());
+        if (!hold.empty() && !held_ && line.starts_with(hold)) {
+            held_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return released_; });
+        }
+        std::vector<std::string>& answers = replies_[word];
+        std::string answer = answers.empty() ? std::string("CNR\r") : answers.front();
+        if (answers.size() > 1) answers.erase(answers.begin());
+        reply().assign(answer);
+        return 0;
+    }
+
+    bool holding() {
+        std::lock_guard lock(mutex_);
+        return held_ && !released_;
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    std::vector<std::int64_t> timesMs() {
+        std::lock_guard lock(mutex_);
+        return timesMs_;
+    }
+
+    std::string hold;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, std::vector<std::string>> replies_;
+    std::vector<std::string> lines_;
+    std::vector<std::int64_t> timesMs_;
+    bool held_ = false;
+    bool released_ = false;
+};
+
+// A rack with an encoder module behind drive module 1 (rows 1 to 3) and none behind drive
+// module 3 (rows 7 to 9).
+constexpr const char* kRack = "C,O,C,-,-,-";
+
+QPushButton* Button(TMainForm& main, const char* name) { return main.findChild<QPushButton*>(name); }
+
+// The drive values of a row: PROFILE1 at 293 K and 100 % gives the rise time 30.
+void SetMoveCells(GuiRig& rig, int row, const QString& steps = "50") {
+    QTableWidget* grid = rig.main().grid();
+    const std::pair<int, QString> cells[] = {
+        {kColType, "PROFILE1"}, {kColTemperature, "293"}, {kColFrequency, "100"},
+        {kColStepSize, "100"},  {kColSteps, steps},
+    };
+    for (const auto& [column, text] : cells) grid->item(row - 1, column)->setText(text);
+}
+
+// Which move controls can be used: grid, the four Run and Steps buttons, the File menu, Abort.
+struct MoveControls {
+    bool grid, ccwRun, ccwSteps, cwSteps, cwRun, fileMenu, abort;
+    bool operator==(const MoveControls&) const = default;
+};
+MoveControls Controls(TMainForm& main) {
+    return {main.grid()->isEnabled(),
+            Button(main, "buttonCcwRun")->isEnabled(),
+            Button(main, "buttonCcwSteps")->isEnabled(),
+            Button(main, "buttonCwSteps")->isEnabled(),
+            Button(main, "buttonCwRun")->isEnabled(),
+            main.findChild<QMenu*>("menuFile")->menuAction()->isEnabled(),
+            Button(main, "buttonAbort")->isEnabled()};
+}
+constexpr MoveControls kIdle{true, true, true, true, true, true, true};
+constexpr MoveControls kMoving{false, false, false, false, false, false, true};
+
+bool Bold(TMainForm& main, const char* name) { return Button(main, name)->font().bold(); }
+
+bool Settled(GuiRig& rig) {
+    return WaitFor(
+        [&] { return !rig.main().positionMonitorRunning() && rig.context->runner.pending() == 0; });
+}
+
+// Makes a scripted link current; the rig's context owns it from then on.
+ScriptedLink* UseScript(GuiRig& rig, std::initializer_list<ScriptStep> steps) {
+    auto link = std::make_unique<ScriptedLink>(steps, rig.linkContext);
+    ScriptedLink* raw = link.get();
+    rig.context->current.replace(std::move(link));
+    return raw;
+}
+
+AnsweringLink* UseAnswers(GuiRig& rig, std::map<std::string, std::vector<std::string>> replies) {
+    auto link = std::make_unique<AnsweringLink>(rig.linkContext, std::move(replies));
+    AnsweringLink* raw = link.get();
+    rig.context->current.replace(std::move(link));
+    return raw;
+}
+
+std::vector<std::string> Lines(std::initializer_list<ScriptStep> steps) {
+    std::vector<std::string> lines;
+    for (const ScriptStep& s : steps) lines.push_back(s.expected);
+    return lines;
+}
+
+struct MoveCase {
+    const char* what;
+    int row;
+    const char* button;
+    std::initializer_list<ScriptStep> script;
+    bool endsWithAbort;  // the last step is Abort's own stop
+    QString counter;     // column 9 afterwards; empty: as the scan left it
+};
+
+TEST(Moves, ButtonsSendTheirLinesAndTheMonitorFollows) {
+    const MoveCase cases[] = {
+        {"steps with encoder: poll until the status leaves _MOV, stop, read the counter",
+         2,
+         "buttonCwSteps",
+         {{"CCU 11 2\r", "_CCU\r"},
+          {"MOV 1 1 100 100 50 30 2 S\r", "_MOV\r"},
+          {"CGV 11 2\r", "_CGV 131082 7\r"},
+          {"STS 1\r", "_MOV\r"},
+          {"CGV 11 2\r", "_CGV 131100 7\r"},
+          {"STS 1\r", "_STP\r"},
+          {"STP 1\r", "_STP\r"},
+          {"CGV 11 2\r", "_CGV 131122 7\r"}},
+         false,
+         "50"},
+        {"steps without encoder: the monitor polls the status alone and reads the counter once",
+         7,
+         "buttonCcwSteps",
+         {{"MOV 3 0 100 100 50 30 1 S\r", "_MOV\r"},
+          {"STS 3\r", "_MOV\r"},
+          {"STS 3\r", "_STP\r"},
+          {"STP 3\r", "_STP\r"},
+          {"CGV 13 1\r", "MNF\r"}},
+         false,
+         {}},
+        {"run with encoder: counts down first, the monitor ends when the module stops by itself",
+         1,
+         "buttonCcwRun",
+         {{"CCD 11 1\r", "_CCD\r"},
+          {"MOV 1 0 100 100 0 30 1 S\r", "_MOV\r"},
+          {"CGV 11 1\r", "_CGV 131070 7\r"},
+          {"STS 1\r", "_STP\r"},
+          {"STP 1\r", "_STP\r"},
+          {"CGV 11 1\r", "_CGV 131060 7\r"}},
+         false,
+         "-12"},
+        {"run without encoder: no monitor, Abort stops the module itself",
+         7,
+         "buttonCwRun",
+         {{"MOV 3 1 100 100 0 30 1 S\r", "_MOV\r"}, {"STP 3\r", "_STP\r"}},
+         true,
+         {}},
+        {"a failed move keeps the controls off until Abort",
+         8,
+         "buttonCwRun",
+         {{"MOV 3 1 100 100 0 30 2 S\r", "CNR\r"}, {"STP 3\r", "_STP\r"}},
+         true,
+         {}},
+    };
+    for (const MoveCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        GuiRig rig;
+        rig.useSimulator(kRack);
+        TMainForm& main = rig.start();
+        SetMoveCells(rig, c.row);
+        main.state().selectedRow = static_cast<std::uint8_t>(c.row);
+        const QString counterBefore = rig.cell(c.row, kColCounter);
+        ScriptedLink* link = UseScript(rig, c.script);
+
+        Button(main, c.button)->click();
+        EXPECT_EQ(Controls(main), kMoving);
+        ASSERT_TRUE(Settled(rig));
+        if (c.endsWithAbort) {
+            EXPECT_EQ(Controls(main), kMoving) << "only Abort ends a move without a monitor";
+            EXPECT_TRUE(Bold(main, c.button));
+            Button(main, "buttonAbort")->click();
+            ASSERT_TRUE(Settled(rig));
+        }
+        EXPECT_EQ(link->sent(), Lines(c.script));
+        EXPECT_EQ(Controls(main), kIdle);
+        EXPECT_FALSE(Bold(main, c.button));
+        EXPECT_EQ(rig.cell(c.row, kColCounter), c.counter.isEmpty() ? counterBefore : c.counter);
+    }
+}
+
+// With an encoder module Abort only sets the stop request; the monitor sends the stops, 100 ms
+// apart, until one is answered "_STP" or ten were sent.
+TEST(Moves, AbortWithEncoderLeavesTheStopsToTheMonitor) {
+    const struct {
+        std::vector<std::string> stopReplies;
+        int stops;
+    } cases[] = {{{"CNR\r"}, 10}, {{"CNR\r", "MNF\r", "_STP\r"}, 3}, {{"_STP\r"}, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stops);
+        GuiRig rig;
+        rig.useSimulator(kRack);
+        TMainForm& main = rig.start();
+        SetMoveCells(rig, 1);
+        AnsweringLink* link = UseAnswers(rig, {{"CCU", {"_CCU\r"}},
+                                               {"MOV", {"_MOV\r"}},
+                                               {"CGV", {"_CGV 131075 7\r"}},
+                                               {"STS", {"_MOV\r"}},
+                                               {"STP", c.stopReplies}});
+        link->hold = "STS";
+
+        Button(main, "buttonCwRun")->click();
+        ASSERT_TRUE(WaitFor([&] { return link->holding(); }));
+        EXPECT_EQ(Controls(main), kMoving);
+        EXPECT_TRUE(Bold(main, "buttonCwRun"));
+        Button(main, "buttonAbort")->click();
+        EXPECT_TRUE(main.state().stopRequest.load());
+        EXPECT_EQ(rig.context->runner.pending(), 0) << "Abort itself sends nothing";
+        link->release();
+        ASSERT_TRUE(Settled(rig));
+
+        std::vector<std::string> expected = {"CCU 11 1\r", "MOV 1 1 100 100 0 30 1 S\r", "CGV 11 1\r",
+                                             "STS 1\r"};
+        expected.insert(expected.end(), static_cast<std::size_t>(c.stops), "STP 1\r");
+        expected.push_back("CGV 11 1\r");
+        EXPECT_EQ(link->lines(), expected);
+        const std::vector<std::int64_t> times = link->timesMs();
+        for (std::size_t i = 5; i < 4 + static_cast<std::size_t>(c.stops); ++i)
+            EXPECT_EQ(times[i] - times[i - 1], 100) << "stop " << i - 3;
+        EXPECT_EQ(Controls(main), kIdle);
+        EXPECT_FALSE(Bold(main, "buttonCwRun"));
+        EXPECT_EQ(rig.cell(1, kColCounter), "3");
+    }
+}
+
+// Against the virtual controller: a Steps move runs its steps and ends by itself, and column 9
+// shows the counter the encoder module counted.
+TEST(Moves, StepsMoveEndsByItselfWithTheCounterAdvanced) {
+    const struct {
+        const char* button;
+        int sign;
+    } cases[] = {{"buttonCwSteps", 1}, {"buttonCcwSteps", -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        GuiRig rig;
+        rig.useSimulator(kRack);
+        TMainForm& main = rig.start();
+        SetMoveCells(rig, 3, "40");
+        main.state().selectedRow = 3;
+        const int before = rig.cell(3, kColCounter).toInt();
+        const std::int64_t start = rig.clock.elapsedMs();
+
+        Button(main, c.button)->click();
+        ASSERT_TRUE(Settled(rig));
+        const int pulses = sim::ParseRack(kRack)->pulsesPerStep;
+        EXPECT_EQ(rig.cell(3, kColCounter).toInt(), before + c.sign * 40 * pulses);
+        EXPECT_GE(rig.clock.elapsedMs() - start, 400) << "40 steps at 100 Hz";
+        EXPECT_EQ(Controls(main), kIdle);
+        EXPECT_FALSE(rig.context->vmdm.Status(1));
+        EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+    }
+}
+
+TEST(Moves, RunWithoutEncoderMovesUntilAbort) {
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    TMainForm& main = rig.start();
+    SetMoveCells(rig, 7);
+    main.state().selectedRow = 7;
+    rig.controller->clearTranscript();
+
+    Button(main, "buttonCcwRun")->click();
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_FALSE(main.positionMonitorRunning());
+    rig.clock.advanceMs(5000);
+    EXPECT_FALSE(rig.context->vmdm.Status(3));
+    EXPECT_EQ(rig.context->vmdm.status(), "_MOV") << "still running after 5 s";
+    EXPECT_EQ(Controls(main), kMoving);
+
+    Button(main, "buttonAbort")->click();
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_EQ(rig.sent(), (std::vector<std::string>{"MOV 3 0 100 100 0 30 1 S\r", "STS 3\r", "STP 3\r"}));
+    EXPECT_FALSE(rig.context->vmdm.Status(3));
+    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+    EXPECT_EQ(Controls(main), kIdle);
+}
+
+TEST(Moves, RunWithEncoderStopsOnAbortAndShowsTheLastCount) {
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    TMainForm& main = rig.start();
+    SetMoveCells(rig, 1);
+    const QString before = rig.cell(1, kColCounter);
+
+    Button(main, "buttonCwRun")->click();
+    ASSERT_TRUE(WaitFor([&] { return rig.cell(1, kColCounter).toInt() > before.toInt() + 20; }));
+    Button(main, "buttonAbort")->click();
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_EQ(Controls(main), kIdle);
+    EXPECT_FALSE(rig.context->vmdm.Status(1));
+    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+    ASSERT_FALSE(rig.context->oem.GetCounter(1, 1));
+    EXPECT_EQ(rig.cell(1, kColCounter), QString::number(rig.context->oem.count()));
+}
+
+// Closing the main window asks the monitor to stop; it finishes the exchange under way (the
+// 100 ms poll wait at most) and sends nothing more.
+TEST(Moves, ClosingTheMainWindowEndsTheMonitorWithinOnePoll) {
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    TMainForm& main = rig.start();
+    SetMoveCells(rig, 1);
+    Button(main, "buttonCwRun")->click();
+    ASSERT_TRUE(WaitFor([&] { return rig.sent().size() > 40; }));
+    ASSERT_TRUE(main.positionMonitorRunning());
+
+    const std::int64_t start = rig.clock.elapsedMs();
+    main.close();
+    EXPECT_FALSE(main.positionMonitorRunning());
+    EXPECT_LE(rig.clock.elapsedMs() - start, 100);
+    const std::size_t lines = rig.sent().size();
+    QTest::qWait(20);
+    EXPECT_EQ(rig.sent().size(), lines);
+}
+
+TEST(CounterMenu, ResetAndGetPositionShowTheCount) {
+    const struct {
+        int item;
+        std::initializer_list<ScriptStep> script;
+        QString shown;  // empty: unchanged
+    } cases[] = {
+        {0, {{"CSZ 11 2\r", "_CSZ\r"}, {"CGV 11 2\r", "_CGV 131072 9\r"}}, "0"},
+        {1, {{"CGV 11 2\r", "_CGV 131000 9\r"}}, "-72"},
+        {1, {{"CGV 11 2\r", "MNF\r"}}, {}},
+    };
+    for (const auto& c : cases) {
+        GuiRig rig;
+        rig.useSimulator(kRack);
+        TMainForm& main = rig.start();
+        ASSERT_EQ(main.gridColumns(), kColumnsWithCounter);
+        QTableWidget* grid = main.grid();
+        auto* menu = main.findChild<QMenu*>("counterMenu");
+        QTest::mouseClick(grid->viewport(), Qt::RightButton, {},
+                          grid->visualRect(grid->model()->index(1, kColCounter)).center());
+        EXPECT_EQ(main.selectedRow(), 2);
+        EXPECT_TRUE(menu->isVisible());
+        menu->hide();
+        const QString before = rig.cell(2, kColCounter);
+        ScriptedLink* link = UseScript(rig, c.script);
+        menu->actions()[c.item]->trigger();
+        ASSERT_TRUE(Settled(rig));
+        EXPECT_EQ(link->sent(), Lines(c.script));
+        EXPECT_EQ(rig.cell(2, kColCounter), c.shown.isEmpty() ? before : c.shown);
+    }
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    TMainForm& main = rig.start();
+    QStringList items;
+    for (QAction* a : main.findChild<QMenu*>("counterMenu")->actions()) items << a->text();
+    EXPECT_EQ(items, (QStringList{"Reset", "Get Position"}));
+}
+
+TEST(DcLevel, DialogListsTheAnsweringChannelsAtEveryOpening) {
+    GuiRig rig;
+    rig.useSimulator("C,O,C1,-,-,-");
+    TMainForm& main = rig.start();
+    TFormDCSet& dc = rig.windows->dcSet();
+    main.findChild<QAction*>("actionSetDcLevel")->trigger();
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_TRUE(dc.isVisible());
+    EXPECT_EQ(dc.windowTitle(), "Set DC Value");
+    EXPECT_TRUE(dc.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(dc.windowFlags() & (Qt::WindowCloseButtonHint | Qt::WindowMinMaxButtonsHint));
+    auto* slider = dc.findChild<QSlider*>("trackLevel");
+    EXPECT_EQ(std::make_tuple(slider->minimum(), slider->maximum(), slider->tickInterval(), slider->value()),
+              std::make_tuple(0, 1023, 102, 238));
+    EXPECT_EQ(dc.findChild<QLabel*>("labelValue")->text(), "238");
+    auto* list = dc.findChild<QListWidget*>("listChannels");
+    auto items = [list] {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
+        return texts;
+    };
+    EXPECT_EQ(items(), (QStringList{"1A", "1B", "1C", "3A"}));
+
+    // A channel that stops answering is gone at the next opening; the chosen channel stays.
+    dc.chooseChannel(list->item(3));
+    dc.findChild<QPushButton*>("buttonClose")->click();
+    EXPECT_FALSE(dc.isVisible());
+    sim::FaultRule eject;
+    eject.fault = sim::Fault::Eject;
+    eject.word = "STS";
+    eject.count = 1;
+    eject.slot = 3;
+    rig.controller->addFault(eject);
+    dc.show();
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_EQ(items(), (QStringList{"1A", "1B", "1C"}));
+    EXPECT_EQ(dc.dcChannel().module * 10 + dc.dcChannel().channel, 31);
+}
+
+TEST(DcLevel, LinesOfSetEnterAndReset) {
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    rig.start();
+    TFormDCSet& dc = rig.windows->dcSet();
+    dc.show();
+    ASSERT_TRUE(Settled(rig));
+    auto* list = dc.findChild<QListWidget*>("listChannels");
+    auto* slider = dc.findChild<QSlider*>("trackLevel");
+    auto* label = dc.findChild<QLabel*>("labelValue");
+    ScriptedLink* link = UseScript(rig, {{"MOV 0 1 100 238 0 10 0 DC\r", "MNF\r"},
+                                         {"MOV 3 1 100 700 0 10 2 DC\r", "_MOV\r"},
+                                         {"MOV 3 1 100 510 0 10 2 DC\r", "_MOV\r"},
+                                         {"STP 3 2\r", "_STP\r"}});
+
+    dc.findChild<QPushButton*>("buttonSet")->click();  // before any channel was chosen
+    dc.chooseChannel(list->findItems("3B", Qt::MatchExactly).value(0));
+    slider->setValue(700);
+    dc.findChild<QPushButton*>("buttonSet")->click();
+    EXPECT_EQ(label->text(), "238") << "Set leaves the label";
+    slider->setValue(510);
+    QTest::keyClick(slider, Qt::Key_Return);
+    EXPECT_EQ(label->text(), "510");
+    dc.findChild<QPushButton*>("buttonReset")->click();
+    EXPECT_EQ(slider->value(), 238);
+    EXPECT_EQ(label->text(), "238");
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_EQ(link->sent().size(), 4u);
+}
+
+// Against the virtual controller the DC line holds the level and the reset removes it.
+TEST(DcLevel, SetHoldsTheLevelAndResetRemovesIt) {
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    rig.start();
+    TFormDCSet& dc = rig.windows->dcSet();
+    dc.show();
+    ASSERT_TRUE(Settled(rig));
+    dc.chooseChannel(dc.findChild<QListWidget*>("listChannels")->findItems("1B", Qt::MatchExactly).value(0));
+    dc.sendLevel();
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_FALSE(rig.context->vmdm.Status(1));
+    EXPECT_EQ(rig.context->vmdm.status(), "_MDC");
+    dc.resetLevel();
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_FALSE(rig.context->vmdm.Status(1));
+    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+}
+
+TEST(EmergencyPanel, FreeEosSendsItsLinesInOrderAndWaits) {
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    TMainForm& main = rig.start();
+    main.state().selectedRow = 2;
+    TFormEmergencyPanel& panel = rig.windows->emergencyPanel();
+    main.findChild<QAction*>("actionEmergencyPanel")->trigger();
+    EXPECT_TRUE(panel.isVisible());
+    EXPECT_EQ(panel.windowTitle(), "Emergency Panel");
+    EXPECT_FALSE(main.isEnabled());
+    AnsweringLink* link = UseAnswers(rig, {{"CCD", {"_CCD\r"}},
+                                           {"MOV", {"_MOV\r"}},
+                                           {"CGV", {"_CGV 131000 7\r"}},
+                                           {"STS", {"_MOV\r", "_STP\r"}},
+                                           {"STP", {"_STP\r"}}});
+    auto* freeButton = panel.findChild<QPushButton*>("buttonFreeEos");
+    auto* exitButton = panel.findChild<QPushButton*>("buttonExit");
+    std::int64_t doneAtMs = -1;
+    QObject::connect(&panel, &TFormEmergencyPanel::freeEndOfStrokeDone,
+                     [&] { doneAtMs = rig.clock.elapsedMs(); });
+
+    freeButton->click();
+    ASSERT_TRUE(WaitFor([&] { return link->lines().size() >= 2; }));
+    EXPECT_FALSE(freeButton->isEnabled());
+    EXPECT_FALSE(exitButton->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return doneAtMs >= 0; }));
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_TRUE(freeButton->isEnabled());
+    EXPECT_TRUE(exitButton->isEnabled());
+    // PROFILE1 at 0 K and 100 % gives the rise time 11.
+    EXPECT_EQ(link->lines(),
+              (std::vector<std::string>{"CCD 11 2\r", "MOV 1 0 100 100 100 11 2 S\r", "CGV 11 2\r", "STS 1\r",
+                                        "CGV 11 2\r", "STS 1\r", "STP 1\r", "CGV 11 2\r"}));
+    const std::vector<std::int64_t> times = link->timesMs();
+    EXPECT_GE(times[1] - times[0], 5);
+    EXPECT_GE(doneAtMs - times[1], 1200);
+    EXPECT_EQ(rig.cell(2, kColCounter), "-72");
+    EXPECT_FALSE(main.isEnabled()) << "the panel is still open";
+}
+
+TEST(EmergencyPanel, ClosingThePanelInAnyWayEnablesTheMainWindow) {
+    const struct {
+        const char* how;
+        std::function<void(TFormEmergencyPanel&)> close;
+    } cases[] = {
+        {"Exit", [](TFormEmergencyPanel& p) { p.findChild<QPushButton*>("buttonExit")->click(); }},
+        {"close", [](TFormEmergencyPanel& p) { p.close(); }},
+        {"Escape", [](TFormEmergencyPanel& p) { QTest::keyClick(&p, Qt::Key_Escape); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        GuiRig rig;
+        rig.useSimulator(kRack);
+        TMainForm& main = rig.start();
+        main.findChild<QAction*>("actionEmergencyPanel")->trigger();
+        ASSERT_FALSE(main.isEnabled());
+        c.close(rig.windows->emergencyPanel());
+        EXPECT_FALSE(rig.windows->emergencyPanel().isVisible());
+        EXPECT_TRUE(main.isEnabled());
+    }
+}
+
+// Against the virtual controller the panel's move really runs and the monitor stops it.
+TEST(EmergencyPanel, FreeEosMovesTheActuatorCounterClockwise) {
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    TMainForm& main = rig.start();
+    const int before = rig.cell(1, kColCounter).toInt();
+    main.findChild<QAction*>("actionEmergencyPanel")->trigger();
+    TFormEmergencyPanel& panel = rig.windows->emergencyPanel();
+    panel.freeEndOfStroke();
+    ASSERT_TRUE(WaitFor([&] { return !panel.busy(); }));
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_EQ(rig.cell(1, kColCounter).toInt(), before - 100 * sim::ParseRack(kRack)->pulsesPerStep);
+    EXPECT_FALSE(rig.context->vmdm.Status(1));
+    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+}
+
+}  // namespace
+}  // namespace vm::gui::test
