@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <exception>
+#include <initializer_list>
 
 #include "gui/app_context.h"
 #include "gui/cabinet_select_form.h"
@@ -28,6 +29,11 @@ Windows::Windows(AppContext& context, const QStringList& arguments) {
                        .dcSet = dcSet_.get(),
                        .ipSetup = ipSetup_.get(),
                        .ipConnect = ipConnect_.get()});
+    // Closing the main window ends the program even while another window is shown.
+    for (QWidget* window :
+         std::initializer_list<QWidget*>{scanModules_.get(), cabinetSelect_.get(), emergencyPanel_.get(),
+                                         dcSet_.get(), ipSetup_.get(), ipConnect_.get()})
+        window->setAttribute(Qt::WA_QuitOnClose, false);
 }
 
 Windows::~Windows() {

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
@@ -419,7 +420,9 @@ void TMainForm::startModuleScan() {
         grid_->setRowHeight(row - 1, kRowHeight);
     });
     connect(scan_, &TModuleScan::scanned, this, &TMainForm::scanFinished);
-    connect(scan_, &QThread::finished, this, [this] {
+    // A scan that stopWorkers has already ended and deleted is not touched again.
+    connect(scan_, &QThread::finished, this, [this, guard = QPointer<TModuleScan>(scan_)] {
+        if (!guard || guard != scan_) return;
         grid_->setUpdatesEnabled(true);
         scan_->wait();
         delete scan_;

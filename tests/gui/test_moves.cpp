@@ -11,15 +11,18 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
+#include <QTimer>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <tuple>
 
 #include "gui/dc_set_form.h"
 #include "gui/emergency_panel_form.h"
 #include "gui/grid_layout.h"
+#include "gui/thread_oem_get_position.h"
 #include "tests/gui/gui_rig.h"
 #include "tests/support/scripted_link.h"
 
@@ -348,24 +351,51 @@ TEST(Moves, RunWithEncoderStopsOnAbortAndShowsTheLastCount) {
     EXPECT_EQ(rig.cell(1, kColCounter), QString::number(rig.context->oem.count()));
 }
 
-// Closing the main window asks the monitor to stop; it finishes the exchange under way (the
-// 100 ms poll wait at most) and sends nothing more.
-TEST(Moves, ClosingTheMainWindowEndsTheMonitorWithinOnePoll) {
+// Closing the main window while the monitor follows a Run move ends the program (the event loop
+// returns, here with the DC-level dialog still shown): the monitor is asked to stop, finishes the
+// exchange under way and sends nothing more.
+TEST(Reliability, ClosingTheMainWindowWhileTheMonitorRunsEndsTheProgram) {
     GuiRig rig;
     rig.useSimulator(kRack);
     TMainForm& main = rig.start();
     SetMoveCells(rig, 1);
+    rig.windows->dcSet().show();
+    ASSERT_TRUE(Settled(rig));
+    AnsweringLink* link = UseAnswers(
+        rig, {{"CCU", {"_CCU\r"}}, {"MOV", {"_MOV\r"}}, {"CGV", {"_CGV 131075 7\r"}}, {"STS", {"_MOV\r"}}});
+    link->hold = "STS";
     Button(main, "buttonCwRun")->click();
-    ASSERT_TRUE(WaitFor([&] { return rig.sent().size() > 40; }));
-    ASSERT_TRUE(main.positionMonitorRunning());
+    ASSERT_TRUE(WaitFor([&] { return link->holding(); }));
+    auto* monitor = main.findChild<TOEMGetPosition*>();
+    ASSERT_NE(monitor, nullptr);
 
-    const std::int64_t start = rig.clock.elapsedMs();
-    main.close();
+    // The held status request is the exchange under way: it ends once the close has asked the
+    // monitor to stop.
+    std::thread exchange([&] {
+        while (!monitor->isInterruptionRequested()) std::this_thread::yield();
+        link->release();
+    });
+    QTimer::singleShot(0, &main, [&] { main.close(); });
+    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });  // a guard only
+    EXPECT_EQ(QApplication::exec(), 0) << "the program did not end";
+    exchange.join();
     EXPECT_FALSE(main.positionMonitorRunning());
-    EXPECT_LE(rig.clock.elapsedMs() - start, 100);
-    const std::size_t lines = rig.sent().size();
-    QTest::qWait(20);
-    EXPECT_EQ(rig.sent().size(), lines);
+    EXPECT_EQ(link->lines(), (std::vector<std::string>{"CCU 11 1\r", "MOV 1 1 100 100 0 30 1 S\r",
+                                                       "CGV 11 1\r", "STS 1\r"}));
+}
+
+// A scan ended by the close is deleted at once; its queued end must not touch it again.
+TEST(Reliability, ClosingTheMainWindowDuringAScan) {
+    for (int i = 0; i < 10; ++i) {
+        GuiRig rig;
+        rig.useSimulator(kRack);
+        TMainForm& main = rig.start();
+        main.startModuleScan();
+        QTest::qWait(0);
+        main.close();
+        QTest::qWait(5);
+        EXPECT_FALSE(main.scanRunning());
+    }
 }
 
 TEST(CounterMenu, ResetAndGetPositionShowTheCount) {
