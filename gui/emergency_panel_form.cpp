@@ -24,6 +24,7 @@ TFormEmergencyPanel::TFormEmergencyPanel(AppContext& context, TMainForm& mainFor
     exit_->setAutoDefault(false);
     layout->addWidget(free_);
     layout->addWidget(exit_);
+    setMinimumSize(260, 70);
     connect(free_, &QPushButton::clicked, this, &TFormEmergencyPanel::freeEndOfStroke);
     connect(exit_, &QPushButton::clicked, this, &QDialog::close);
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "gui/dc_set_form.h"
+#include "gui/emergency_panel_form.h"
 #include "sim/model.h"
 #include "tests/gui/gui_rig.h"
 
@@ -42,6 +44,20 @@ const std::vector<Shot> kShots = {
      [](GuiRig& rig) -> QWidget* {
          StartLab(rig);
          return &rig.main();
+     }},
+    {"dc-level-dialog.png",
+     [](GuiRig& rig) -> QWidget* {
+         StartLab(rig);
+         QWidget* dialog = &rig.windows->dcSet();
+         dialog->show();
+         return dialog;
+     }},
+    {"emergency-panel.png",
+     [](GuiRig& rig) -> QWidget* {
+         StartLab(rig);
+         QWidget* panel = &rig.windows->emergencyPanel();
+         panel->show();
+         return panel;
      }},
 };
 
