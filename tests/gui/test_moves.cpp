@@ -309,46 +309,43 @@ TEST(Moves, StepsMoveEndsByItselfWithTheCounterAdvanced) {
     }
 }
 
-TEST(Moves, RunWithoutEncoderMovesUntilAbort) {
-    GuiRig rig;
-    rig.useSimulator(kRack);
-    TMainForm& main = rig.start();
-    SetMoveCells(rig, 7);
-    main.state().selectedRow = 7;
-    rig.controller->clearTranscript();
+// Against the virtual controller a Run move runs until Abort, with or without a monitor, and the
+// module stands afterwards.
+TEST(Moves, RunMovesUntilAbort) {
+    const struct {
+        int row;
+        bool encoder;
+    } cases[] = {{7, false}, {1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        GuiRig rig;
+        rig.useSimulator(kRack);
+        TMainForm& main = rig.start();
+        SetMoveCells(rig, c.row);
+        main.state().selectedRow = static_cast<std::uint8_t>(c.row);
+        const auto [m, ch] = ChannelOfRow(c.row);
+        const int before = rig.cell(c.row, kColCounter).toInt();
 
-    Button(main, "buttonCcwRun")->click();
-    ASSERT_TRUE(Settled(rig));
-    EXPECT_FALSE(main.positionMonitorRunning());
-    rig.clock.advanceMs(5000);
-    EXPECT_FALSE(rig.context->vmdm.Status(3));
-    EXPECT_EQ(rig.context->vmdm.status(), "_MOV") << "still running after 5 s";
-    EXPECT_EQ(Controls(main), kMoving);
+        Button(main, "buttonCcwRun")->click();
+        ASSERT_TRUE(WaitFor([&] { return rig.context->runner.pending() == 0; }));
+        rig.clock.advanceMs(5000);
+        EXPECT_EQ(main.positionMonitorRunning(), c.encoder);
+        if (c.encoder) {
+            ASSERT_TRUE(WaitFor([&] { return rig.cell(c.row, kColCounter).toInt() < before - 20; }));
+        }
+        EXPECT_FALSE(rig.context->vmdm.Status(m));
+        EXPECT_EQ(rig.context->vmdm.status(), "_MOV") << "still running after 5 s";
+        EXPECT_EQ(Controls(main), kMoving);
 
-    Button(main, "buttonAbort")->click();
-    ASSERT_TRUE(Settled(rig));
-    EXPECT_EQ(rig.sent(), (std::vector<std::string>{"MOV 3 0 100 100 0 30 1 S\r", "STS 3\r", "STP 3\r"}));
-    EXPECT_FALSE(rig.context->vmdm.Status(3));
-    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
-    EXPECT_EQ(Controls(main), kIdle);
-}
-
-TEST(Moves, RunWithEncoderStopsOnAbortAndShowsTheLastCount) {
-    GuiRig rig;
-    rig.useSimulator(kRack);
-    TMainForm& main = rig.start();
-    SetMoveCells(rig, 1);
-    const QString before = rig.cell(1, kColCounter);
-
-    Button(main, "buttonCwRun")->click();
-    ASSERT_TRUE(WaitFor([&] { return rig.cell(1, kColCounter).toInt() > before.toInt() + 20; }));
-    Button(main, "buttonAbort")->click();
-    ASSERT_TRUE(Settled(rig));
-    EXPECT_EQ(Controls(main), kIdle);
-    EXPECT_FALSE(rig.context->vmdm.Status(1));
-    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
-    ASSERT_FALSE(rig.context->oem.GetCounter(1, 1));
-    EXPECT_EQ(rig.cell(1, kColCounter), QString::number(rig.context->oem.count()));
+        Button(main, "buttonAbort")->click();
+        ASSERT_TRUE(Settled(rig));
+        EXPECT_FALSE(rig.context->vmdm.Status(m));
+        EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+        EXPECT_EQ(Controls(main), kIdle);
+        if (!c.encoder) continue;
+        ASSERT_FALSE(rig.context->oem.GetCounter(m, ch));
+        EXPECT_EQ(rig.cell(c.row, kColCounter), QString::number(rig.context->oem.count()));
+    }
 }
 
 // Closing the main window while the monitor follows a Run move ends the program (the event loop
@@ -419,6 +416,7 @@ TEST(CounterMenu, ResetAndGetPositionShowTheCount) {
                           grid->visualRect(grid->model()->index(1, kColCounter)).center());
         EXPECT_EQ(main.selectedRow(), 2);
         EXPECT_TRUE(menu->isVisible());
+        EXPECT_EQ(menu->actions().value(c.item)->text(), c.item == 0 ? "Reset" : "Get Position");
         menu->hide();
         const QString before = rig.cell(2, kColCounter);
         ScriptedLink* link = UseScript(rig, c.script);
@@ -427,15 +425,9 @@ TEST(CounterMenu, ResetAndGetPositionShowTheCount) {
         EXPECT_EQ(link->sent(), Lines(c.script));
         EXPECT_EQ(rig.cell(2, kColCounter), c.shown.isEmpty() ? before : c.shown);
     }
-    GuiRig rig;
-    rig.useSimulator(kRack);
-    TMainForm& main = rig.start();
-    QStringList items;
-    for (QAction* a : main.findChild<QMenu*>("counterMenu")->actions()) items << a->text();
-    EXPECT_EQ(items, (QStringList{"Reset", "Get Position"}));
 }
 
-TEST(DcLevel, DialogListsTheAnsweringChannelsAtEveryOpening) {
+TEST(DcLevel, DialogListsTheAnsweringChannelsAndHoldsTheLevel) {
     GuiRig rig;
     rig.useSimulator("C,O,C1,-,-,-");
     TMainForm& main = rig.start();
@@ -457,6 +449,17 @@ TEST(DcLevel, DialogListsTheAnsweringChannelsAtEveryOpening) {
         return texts;
     };
     EXPECT_EQ(items(), (QStringList{"1A", "1B", "1C", "3A"}));
+
+    // The DC line holds the level on the virtual controller; the reset removes it.
+    dc.chooseChannel(list->item(1));
+    dc.sendLevel();
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_FALSE(rig.context->vmdm.Status(1));
+    EXPECT_EQ(rig.context->vmdm.status(), "_MDC");
+    dc.resetLevel();
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_FALSE(rig.context->vmdm.Status(1));
+    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
 
     // A channel that stops answering is gone at the next opening; the chosen channel stays.
     dc.chooseChannel(list->item(3));
@@ -504,25 +507,6 @@ TEST(DcLevel, LinesOfSetEnterAndReset) {
     EXPECT_EQ(link->sent().size(), 4u);
 }
 
-// Against the virtual controller the DC line holds the level and the reset removes it.
-TEST(DcLevel, SetHoldsTheLevelAndResetRemovesIt) {
-    GuiRig rig;
-    rig.useSimulator(kRack);
-    rig.start();
-    TFormDCSet& dc = rig.windows->dcSet();
-    dc.show();
-    ASSERT_TRUE(Settled(rig));
-    dc.chooseChannel(dc.findChild<QListWidget*>("listChannels")->findItems("1B", Qt::MatchExactly).value(0));
-    dc.sendLevel();
-    ASSERT_TRUE(Settled(rig));
-    EXPECT_FALSE(rig.context->vmdm.Status(1));
-    EXPECT_EQ(rig.context->vmdm.status(), "_MDC");
-    dc.resetLevel();
-    ASSERT_TRUE(Settled(rig));
-    EXPECT_FALSE(rig.context->vmdm.Status(1));
-    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
-}
-
 TEST(EmergencyPanel, FreeEosSendsItsLinesInOrderAndWaits) {
     GuiRig rig;
     rig.useSimulator(kRack);
@@ -563,7 +547,7 @@ TEST(EmergencyPanel, FreeEosSendsItsLinesInOrderAndWaits) {
     EXPECT_FALSE(main.isEnabled()) << "the panel is still open";
 }
 
-TEST(EmergencyPanel, ClosingThePanelInAnyWayEnablesTheMainWindow) {
+TEST(EmergencyPanel, FreeEosMovesAndClosingThePanelInAnyWayEnablesTheMainWindow) {
     const struct {
         const char* how;
         std::function<void(TFormEmergencyPanel&)> close;
@@ -577,28 +561,21 @@ TEST(EmergencyPanel, ClosingThePanelInAnyWayEnablesTheMainWindow) {
         GuiRig rig;
         rig.useSimulator(kRack);
         TMainForm& main = rig.start();
+        const int before = rig.cell(1, kColCounter).toInt();
+        TFormEmergencyPanel& panel = rig.windows->emergencyPanel();
         main.findChild<QAction*>("actionEmergencyPanel")->trigger();
         ASSERT_FALSE(main.isEnabled());
-        c.close(rig.windows->emergencyPanel());
+        // The panel's move really runs on the virtual controller and the monitor stops it.
+        panel.freeEndOfStroke();
+        ASSERT_TRUE(WaitFor([&] { return !panel.busy(); }));
+        ASSERT_TRUE(Settled(rig));
+        EXPECT_EQ(rig.cell(1, kColCounter).toInt(), before - 100 * sim::ParseRack(kRack)->pulsesPerStep);
+        EXPECT_FALSE(rig.context->vmdm.Status(1));
+        EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+        c.close(panel);
         EXPECT_FALSE(rig.windows->emergencyPanel().isVisible());
         EXPECT_TRUE(main.isEnabled());
     }
-}
-
-// Against the virtual controller the panel's move really runs and the monitor stops it.
-TEST(EmergencyPanel, FreeEosMovesTheActuatorCounterClockwise) {
-    GuiRig rig;
-    rig.useSimulator(kRack);
-    TMainForm& main = rig.start();
-    const int before = rig.cell(1, kColCounter).toInt();
-    main.findChild<QAction*>("actionEmergencyPanel")->trigger();
-    TFormEmergencyPanel& panel = rig.windows->emergencyPanel();
-    panel.freeEndOfStroke();
-    ASSERT_TRUE(WaitFor([&] { return !panel.busy(); }));
-    ASSERT_TRUE(Settled(rig));
-    EXPECT_EQ(rig.cell(1, kColCounter).toInt(), before - 100 * sim::ParseRack(kRack)->pulsesPerStep);
-    EXPECT_FALSE(rig.context->vmdm.Status(1));
-    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
 }
 
 }  // namespace
