@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "gui/model/failsafe.h"
 #include "python/src/device.h"
 #include "python/src/simulator.h"
 
@@ -78,6 +79,16 @@ PYBIND11_MODULE(_core, m) {
             return log;
         });
 
+    m.def(
+        "failsafe_lines",
+        [](int bits) {
+            if (bits < 0 || bits > 255) throw std::invalid_argument("failsafe bits are 0 to 255");
+            std::vector<std::string> lines;
+            for (auto line : vm::gui::FailsafeLines(static_cast<std::uint8_t>(bits)))
+                lines.emplace_back(line);
+            return lines;
+        },
+        py::arg("bits"), "The driver check's report lines of every set failsafe bit.");
     m.def("connect", &Device::Connect, py::arg("selector"), py::arg("port"), Release(),
           "A link to a real controller: no selector for the first USB controller.");
     m.def("connect_simulator", &Device::ConnectSimulator, py::arg("simulator"), Release(),

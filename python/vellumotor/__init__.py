@@ -13,7 +13,7 @@
 Every line sent and every reply is logged at DEBUG on the logger ``vellumotor``.
 """
 
-from .axis import CCW, CW, Axis, DriveSettings, Job
+from .axis import CCW, CW, Axis, DriveSettings, Job, failsafe_messages
 from .controller import ChannelRecord, Controller, Module, UserMemory, connect
 from .errors import ControllerError, Error, LinkError, Timeout
 from .simulator import Simulator
@@ -34,4 +34,5 @@ __all__ = [
     "Timeout",
     "CW",
     "CCW",
+    "failsafe_messages",
 ]

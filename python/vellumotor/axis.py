@@ -4,15 +4,16 @@ from __future__ import annotations
 
 import dataclasses
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Optional, Union
+from typing import TYPE_CHECKING, List, Optional, Union
 
+from . import _core
 from ._log import call
 from .errors import Error, Timeout
 
 if TYPE_CHECKING:
     from .controller import Controller
 
-__all__ = ["Axis", "Job", "DriveSettings", "CW", "CCW", "Direction"]
+__all__ = ["Axis", "Job", "DriveSettings", "CW", "CCW", "Direction", "failsafe_messages"]
 
 CW = "cw"
 CCW = "ccw"
@@ -20,6 +21,22 @@ Direction = Union[str, int]
 
 # A step move's default timeout: twice the time its steps take at its frequency, plus this.
 _TIMEOUT_MARGIN_S = 2.0
+
+
+def failsafe_messages(bits: int) -> List[str]:
+    """What failsafe bits mean: one text per set bit, the driver check's lines of that bit joined.
+
+    ``failsafe_messages(0x04)`` is ``["WARNING: thermal overload on amplifier stage; capacative
+    load too large, let unit cool down"]``; 0 (all good) and 255 (not read) give an empty list.
+    """
+    messages: List[str] = []
+    for line in _core.failsafe_lines(bits):
+        text = line.strip()
+        if text.startswith(">"):
+            messages.append(text[1:].strip())
+        elif messages:
+            messages[-1] += (" " if messages[-1].endswith(":") else "; ") + text
+    return messages
 
 
 def _direction(value: Direction) -> int:
@@ -259,6 +276,11 @@ class Axis:
     def failsafe(self) -> int:
         """The drive module's failsafe bits (0: all good)."""
         return call(self.controller._device().failsafe, self.module)
+
+    @property
+    def failsafe_messages(self) -> List[str]:
+        """What the set failsafe bits mean, one text per bit (empty when all is good)."""
+        return failsafe_messages(self.failsafe)
 
     def reload_settings(self) -> DriveSettings:
         """Read :attr:`settings` again from the controller's user memory."""

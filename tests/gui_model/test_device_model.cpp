@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/model/failsafe.h"
 #include "tests/gui_model/model_fixture.h"
 
 namespace vm::gui {
@@ -497,6 +498,36 @@ TEST(CurrentLink, WithoutALinkNothingIsSentAndEveryOperationFails) {
     EXPECT_FALSE(pci.ReadNetwork());
     EXPECT_EQ(pci.WriteNetwork(), kFailed);
     EXPECT_EQ(clock.elapsedMs(), 0);
+}
+
+TEST(Failsafe, LinesOfEverySetBitInReportOrder) {
+    struct Case {
+        std::uint8_t bits;
+        std::vector<std::string_view> firstLines;  // the first line of each set bit's block
+        std::size_t count;
+    };
+    const Case cases[] = {
+        {0, {}, 0},
+        {255, {}, 0},  // could not be read
+        {128, {}, 0},  // no text
+        {4, {"      >WARNING: thermal overload on amplifier stage"}, 2},
+        {0x41,
+         {"      >FAILURE: internal *HIGH* voltage rail missing",
+          "      >FAILURE: overcurrent#1 DETECTED on HIGH RAIL:"},
+         6},
+        {0x18,
+         {"      >FAILURE: overcurrent#1 DETECTED on LOW RAIL:",
+          "      >FAILURE: overcurrent#2 DETECTED on LOW RAIL: "},
+         8},
+    };
+    for (const auto& c : cases) {
+        const auto lines = FailsafeLines(c.bits);
+        EXPECT_EQ(lines.size(), c.count) << int(c.bits);
+        std::vector<std::string_view> firsts;
+        for (auto line : lines)
+            if (line.starts_with("      >")) firsts.push_back(line);
+        EXPECT_EQ(firsts, c.firstLines) << int(c.bits);
+    }
 }
 
 TEST(CurrentLink, RawLinesAreSentAsWrittenAndUnsafeLinesNever) {

@@ -130,6 +130,18 @@ def test_user_memory_written_committed_and_read_back(sim, ctl):
     assert len(ctl.user_memory) == 18 and ctl.user_memory.channel(2, 1) == back
 
 
+def test_failsafe_bits_and_their_meaning(sim, ctl):
+    ax = ctl.axis("3A")
+    assert (ax.failsafe, ax.failsafe_messages) == (0, [])
+    sim.set_failsafe(3, 0x44)
+    assert ax.failsafe == 0x44
+    assert ax.failsafe_messages == [
+        "WARNING: thermal overload on amplifier stage; capacative load too large, let unit cool down",
+        "FAILURE: overcurrent#1 DETECTED on HIGH RAIL: 1) short circuit to protective earth or reference; "
+        "2) capacitive load or drive parameters not correct; RESET required",
+    ]
+
+
 def test_raw_exchange(ctl):
     assert ctl.exchange("STS 1") == "_STP"
     assert ctl.exchange("STS 6") == "MNF"
