@@ -227,6 +227,12 @@ std::tuple<std::string, std::vector<SlotInfo>> Device::scan() {
     });
 }
 
+void Device::ping() {
+    locked([&] {
+        if (pci_.ScanSlots()) fail("ping");
+    });
+}
+
 bool Device::hasEncoder(int m) {
     CheckModule(m);
     return pci_.HasEncoderModule(static_cast<std::uint8_t>(m));

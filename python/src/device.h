@@ -108,6 +108,8 @@ class Device {
     // drive module as the desktop's module scan reads them).
     std::tuple<std::string, std::vector<SlotInfo>> scan();
     bool hasEncoder(int m);
+    // One short query ("SCN") to see that the controller answers.
+    void ping();
 
     ChannelTuple loadChannel(int m, int c);
     void storeChannel(int index, const ChannelTuple& record);

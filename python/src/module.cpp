@@ -52,6 +52,7 @@ PYBIND11_MODULE(_core, m) {
         .def_property_readonly("closed", &Device::closed)
         .def_property_readonly("description", &Device::description)
         .def("scan", &Device::scan, Release())
+        .def("ping", &Device::ping, Release())
         .def("has_encoder", &Device::hasEncoder, py::arg("module"), Release())
         .def("load_channel", &Device::loadChannel, py::arg("module"), py::arg("channel"), Release())
         .def("store_channel", &Device::storeChannel, py::arg("index"), py::arg("record"), Release())

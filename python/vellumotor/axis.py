@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import dataclasses
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, List, Optional, Union
+from typing import TYPE_CHECKING, Callable, List, Optional, Union
 
 from . import _core
 from ._log import call
@@ -97,13 +97,18 @@ class Job:
             self._finish()
         return self._finished
 
-    def wait(self, timeout: Optional[float] = -1.0) -> Optional[int]:
+    def wait(
+        self, timeout: Optional[float] = -1.0, progress: Optional[Callable[[Optional[int]], None]] = None
+    ) -> Optional[int]:
         """Block until the move ends and return the final encoder count (None without encoder).
 
         ``timeout`` in seconds of the controller's clock; the default is :meth:`default_timeout`,
         ``None`` waits without limit. When it passes, the module is stopped and :class:`Timeout`
-        is raised. A ``KeyboardInterrupt`` (or any other exception) during the wait stops the
-        module too before it propagates.
+        is raised. A ``KeyboardInterrupt`` (or any other exception, also one raised by
+        ``progress``) during the wait stops the module too before it propagates.
+
+        ``progress``, when given, is called after every status poll (every 100 ms) while the
+        module still moves, with the encoder count (None without an encoder module).
         """
         if self._finished:
             return self.counter
@@ -120,6 +125,8 @@ class Job:
                     self.counter = count
                 if status != "_MOV":
                     break
+                if progress is not None:
+                    progress(count)
                 if deadline is not None and dev.now_ms() >= deadline:
                     self.counter = self.cancel()
                     raise Timeout(

@@ -213,6 +213,10 @@ class Controller:
             if _log.logger.isEnabledFor(10):
                 _log.emit()
 
+    def ping(self) -> None:
+        """Check that the controller answers (one short query); raises :class:`LinkError` if not."""
+        _log.call(self._device().ping)
+
     def status(self, module: int) -> str:
         """The status word of a drive module ("_STP", "_MOV", ...)."""
         return _log.call(self._device().status, module)

@@ -62,7 +62,9 @@ def test_drive_settings_default_to_the_user_memory(sim, ctl):
     assert ax.settings == vm.DriveSettings("PROFILE3", 77, 50, 40)
     job = ax.move_steps(10, "cw", wait=False)
     assert "MOV 1 1 50 40 10 20 2 S\r" in sim.lines()  # rise time 20 at 77 K, 40 %
-    assert job.wait() == 10 and job.finished
+    seen = []
+    assert job.wait(progress=seen.append) == 10 and job.finished
+    assert seen == [5, 10][: len(seen)] and len(seen) >= 1  # every 100 ms at 50 Hz while moving
 
 
 def test_axis_without_encoder_has_no_counter():
@@ -181,6 +183,8 @@ def test_errors_for_an_empty_slot_a_silent_controller_and_a_closed_link(sim, ctl
     sim.add_fault("noreply")
     with pytest.raises(vm.LinkError):
         ax.counter
+    with pytest.raises(vm.LinkError):
+        ctl.ping()
     with pytest.raises(vm.LinkError):
         ax.move_steps(10, "cw")
     sim.clear_faults()
