@@ -213,6 +213,11 @@ class Controller:
             if _log.logger.isEnabledFor(10):
                 _log.emit()
 
+    @property
+    def profiles(self) -> List[str]:
+        """The drive profile names an axis's ``type`` may take, in table order."""
+        return [name for name, _a, _b, _inv in self._dev.profiles()]
+
     def ping(self) -> None:
         """Check that the controller answers (one short query); raises :class:`LinkError` if not."""
         _log.call(self._device().ping)

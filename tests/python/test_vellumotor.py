@@ -39,6 +39,7 @@ def test_module_tree_of_a_rack(rack, expected):
         assert [f"{m.slot} {m.kind} {m.channels} {m.encoder}" for m in modules] == expected
         assert [a.label for a in ctl.axes()] == [label for m in modules for label in m.axes]
         assert ctl.configuration == "A"
+        assert ctl.profiles == ["NONE", "PROFILE1", "PROFILE2", "PROFILE3"]
 
 
 @pytest.mark.parametrize(
