@@ -95,6 +95,7 @@ void Device::install(std::unique_ptr<COM_METHOD> link, std::string description) 
     link_ = recording.get();
     current_.replace(std::move(recording));
     description_ = std::move(description);
+    closed_ = false;
 }
 
 std::unique_ptr<Device> Device::Connect(const std::optional<std::string>& selector, int port) {
@@ -169,12 +170,11 @@ std::unique_ptr<Device> Device::ConnectSimulator(std::shared_ptr<Simulator> simu
 }
 
 void Device::close() {
+    closed_ = true;
     auto hold = current_.hold();
     current_.replace(nullptr);
     link_ = nullptr;
 }
-
-bool Device::closed() const { return !current_.hasLink(); }
 
 void Device::requireLink() {
     if (!link_) throw LinkFailure("the link is closed");

@@ -5,6 +5,7 @@
 // several Python threads never interleave on the link; the Python layer releases the GIL around
 // each call. Failures are thrown as LinkFailure or Refused, which the module turns into the
 // package's exception classes; nothing else crosses into Python as an exception.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -101,7 +102,8 @@ class Device {
     Device& operator=(const Device&) = delete;
 
     void close();
-    bool closed() const;
+    // Read without the operation lock, so asking never waits for another thread's exchange.
+    bool closed() const { return closed_.load(); }
     std::string description() const { return description_; }
 
     // The rack: configuration letter and the six slots (module map, status and descriptor of every
@@ -160,6 +162,7 @@ class Device {
     gui::VMDM vmdm_{current_};
     gui::PCI pci_{current_};
     RecordingLink* link_ = nullptr;  // owned by current_
+    std::atomic<bool> closed_{true};
     std::uint64_t exchangesAtStart_ = 0;
     std::string description_;
     std::int64_t originUs_ = 0;
