@@ -8,6 +8,7 @@ packages=(
   iproute2
   pybind11-dev python3-dev python3-pytest python3-tango
   clang libclang-rt-14-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do

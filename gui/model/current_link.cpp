@@ -10,6 +10,7 @@ bool Transaction::exchange(const char* fmt, ...) {
     link_.command().vformat(fmt, args);
     va_end(args);
     const int result = link_.Exchange();
+    if (health_) health_->record(result != 0);
     parser_.Parse(result == 0 ? link_.reply().view() : std::string_view{});
     return result != 0;
 }
@@ -22,6 +23,7 @@ void CurrentLink::replace(std::unique_ptr<COM_METHOD> link) {
     Lock lock(mutex_);
     if (link_) link_->Close();
     link_ = std::move(link);
+    health_.reset();
 }
 
 bool CurrentLink::hasLink() const {

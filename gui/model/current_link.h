@@ -5,6 +5,7 @@
 // or the parser. The lock is recursive: a caller that needs an operation and the fields it filled
 // as one unit holds it around both with hold(). The fields themselves have a lock of their own
 // (fieldsLock), so reading them never waits for an exchange.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,11 +18,34 @@
 
 namespace vm::gui {
 
+// How the current link has answered lately: exchanges made and how many failed in a row. Read
+// without any lock, so a window can show "not answering" while a worker holds the link.
+class LinkHealth {
+  public:
+    void record(bool failed) {
+        exchanges_.fetch_add(1, std::memory_order_relaxed);
+        if (failed)
+            failuresInRow_.fetch_add(1, std::memory_order_relaxed);
+        else
+            failuresInRow_.store(0, std::memory_order_relaxed);
+    }
+    void reset() {
+        exchanges_.store(0, std::memory_order_relaxed);
+        failuresInRow_.store(0, std::memory_order_relaxed);
+    }
+    unsigned exchanges() const { return exchanges_.load(std::memory_order_relaxed); }
+    unsigned failuresInRow() const { return failuresInRow_.load(std::memory_order_relaxed); }
+
+  private:
+    std::atomic<unsigned> exchanges_{0};
+    std::atomic<unsigned> failuresInRow_{0};
+};
+
 // What an operation may touch while it holds the lock.
 class Transaction {
   public:
-    Transaction(COM_METHOD& link, StringParser& parser, Clock& clock)
-        : link_(link), parser_(parser), clock_(clock) {}
+    Transaction(COM_METHOD& link, StringParser& parser, Clock& clock, LinkHealth* health = nullptr)
+        : link_(link), parser_(parser), clock_(clock), health_(health) {}
 
     // Formats the command into the link's command buffer, exchanges it and parses the reply.
     // Returns true when the exchange reported a failure; the reply then counts as empty, because
@@ -36,6 +60,7 @@ class Transaction {
     COM_METHOD& link_;
     StringParser& parser_;
     Clock& clock_;
+    LinkHealth* health_;
 };
 
 // What one raw command line brought back: the failure flag and the reply text without its
@@ -83,7 +108,7 @@ class CurrentLink {
     auto run(Body&& body, NoLink&& noLink) {
         Lock lock(mutex_);
         if (!link_) return noLink();
-        Transaction t(*link_, parser_, clock_);
+        Transaction t(*link_, parser_, clock_, &health_);
         return body(t);
     }
 
@@ -97,11 +122,15 @@ class CurrentLink {
     // A copy of the parser with the tokens of the latest reply.
     StringParser parser() const;
 
+    // The device-model exchanges on the current link; replace() starts the count anew.
+    const LinkHealth& health() const { return health_; }
+
   private:
     mutable std::recursive_mutex mutex_;
     mutable std::mutex fieldsMutex_;
     Clock& clock_;
     StringParser parser_;
+    LinkHealth health_;
     std::unique_ptr<COM_METHOD> link_;
 };
 
