@@ -45,10 +45,15 @@ def isolated(body):
 
     process = context.Process(target=child)
     process.start()
+    send.close()  # so a child that dies leaves an empty pipe behind instead of a 60 s wait
     try:
         if not receive.poll(60):
             pytest.fail("the device test did not finish within 60 s")
-        failure = receive.recv()
+        try:
+            failure = receive.recv()
+        except EOFError:
+            process.join(5)
+            failure = f"the device test process died (exit code {process.exitcode})"
     finally:
         if process.is_alive():
             os.kill(process.pid, signal.SIGKILL)
