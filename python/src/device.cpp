@@ -129,6 +129,8 @@ std::unique_ptr<Device> Device::Connect(const std::optional<std::string>& select
     const std::string& name = *selector;
     if (name.empty() || name.size() >= COM_METHOD::kSelectorSize || name.find('\0') != std::string::npos)
         throw std::invalid_argument("a selector is 1 to 29 characters");
+    if (port != 0 && CountDots(name) != 3)
+        throw std::invalid_argument("a port goes with an IPv4 address only");
     for (const std::string_view keyword : {"SERV", "CMON"}) {
         if (!IsPipeKeyword(name, keyword)) continue;
         const auto colon = name.find(':');

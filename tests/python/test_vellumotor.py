@@ -196,6 +196,8 @@ def test_errors_for_an_empty_slot_a_silent_controller_and_a_closed_link(sim, ctl
             call()
     with pytest.raises(vm.LinkError):
         vm.connect("127.0.0.1", port=1)  # nothing listens there
+    with pytest.raises(ValueError):
+        vm.connect("SERV:x", port=2049)
 
 
 def test_log_shows_every_line_and_reply(ctl, caplog):
