@@ -120,6 +120,10 @@ class VellumotorAxis(Device):
             reason = "VM_BadValue"
         Except.throw_exception(reason, str(error), f"VellumotorAxis.{origin}")
 
+    def _check_finite(self, value: float, origin: str):
+        if not math.isfinite(value):
+            Except.throw_exception("VM_BadValue", "the value must be a finite number", f"VellumotorAxis.{origin}")
+
     def _axis_or_fail(self, origin: str) -> vm.Axis:
         try:
             return self._connect()
@@ -154,6 +158,7 @@ class VellumotorAxis(Device):
 
     @Position.write
     def Position(self, value):
+        self._check_finite(value, "Position")
         axis = self._axis_or_fail("Position")
         try:
             current = self._read_position()
@@ -238,6 +243,7 @@ class VellumotorAxis(Device):
     @command(dtype_in=float, doc_in="the new Position; 0 resets the encoder counter")
     def DefinePosition(self, value):
         """Make the current position read as the value."""
+        self._check_finite(value, "DefinePosition")
         axis = self._axis_or_fail("DefinePosition")
         with self._lock:
             if self._moving_here():
