@@ -62,7 +62,8 @@ def write_database(path: str, instance: str, selector: str, controller: str, axe
     # An empty property cannot be stored in the file database; a blank means the same to connect().
     db.put_device_property(controller, {"Selector": selector or " "})
     for label, name in axes.items():
-        db.put_device_property(name, {"Selector": selector or " ", "Module": label[0], "Channel": "ABC".index(label[1]) + 1})
+        channel = "ABC".index(label[1]) + 1
+        db.put_device_property(name, {"Selector": selector or " ", "Module": label[0], "Channel": channel})
 
 
 def main(argv: Optional[List[str]] = None) -> int:

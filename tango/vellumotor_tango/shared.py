@@ -34,7 +34,11 @@ def connect(selector: str) -> vm.Controller:
 
 
 def controller(selector: str) -> vm.Controller:
-    """The shared controller of the selector, connected on first use (and after a close)."""
+    """The shared controller of the selector, connected on first use (and after a close).
+
+    Blanks around the selector do not count (a file database cannot hold an empty property).
+    """
+    selector = selector.strip()
     with _lock:
         ctl = _controllers.get(selector)
         if ctl is None or ctl.closed:
@@ -46,7 +50,7 @@ def controller(selector: str) -> vm.Controller:
 def install(selector: str, ctl: vm.Controller) -> None:
     """Make ``ctl`` the shared controller of ``selector``."""
     with _lock:
-        _controllers[selector] = ctl
+        _controllers[selector.strip()] = ctl
 
 
 def close_all() -> None:

@@ -105,8 +105,12 @@ def test_axis_states_and_position_during_and_after_a_move():
             assert "MOV 1 0 400 100 300 30 1 S\r" in sim.lines()
             axis.DefinePosition(0)
             assert axis.Position == 0
-            for bad in (lambda: axis.write_attribute("Position", float("nan")), lambda: axis.DefinePosition(float("inf")),
-                        lambda: axis.Jog(0), lambda: axis.write_attribute("Type", "ASPEN1")):
+            for bad in (
+                lambda: axis.write_attribute("Position", float("nan")),
+                lambda: axis.DefinePosition(float("inf")),
+                lambda: axis.Jog(0),
+                lambda: axis.write_attribute("Type", "ASPEN1"),
+            ):
                 with pytest.raises(DevFailed):
                     bad()
             assert axis.state() == DevState.ON and axis.Position == 0
