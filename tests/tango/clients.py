@@ -42,7 +42,13 @@ def mover(axis):
     axis.MoveRelative(20000)
     wait_for(lambda: axis.state() == tango.DevState.ON)
     final = axis.Position
-    wait_for(lambda: events and events[-1][2] == tango.AttrQuality.ATTR_VALID and len(events) > 2)
+    # The last push of the move: a valid Position, then the State.
+    wait_for(
+        lambda: len(events) > 2
+        and events[-1][2] == tango.AttrQuality.ATTR_VALID
+        and len(states) > 1
+        and states[-1] == tango.DevState.ON
+    )
     with lock:
         times = [t for t, _, _ in events]
         values = [v for _, v, _ in events]
