@@ -12,6 +12,8 @@ server listens on --endpoint only:
     vellumotor-tango INSTANCE --nodb --selector 192.168.1.20 [--endpoint 127.0.0.1:10000]
         [--axes 1A,1B] [--domain vellumotor] [--ready-file FILE]
 
+(--ready-file FILE, in both modes, receives "HOST PORT" once the server runs.)
+
 Clients then name the devices as tango://127.0.0.1:10000/vellumotor/INSTANCE/1a#dbase=no.
 """
 
@@ -40,7 +42,7 @@ def _arguments(argv: List[str]):
     parser.add_argument("--endpoint", default="127.0.0.1:10000", help="no-database mode: HOST:PORT to listen on")
     parser.add_argument("--axes", default="", help="no-database mode: axis labels (1A,3B); default every drive channel")
     parser.add_argument("--domain", default="vellumotor", help="no-database mode: first part of the device names")
-    parser.add_argument("--ready-file", help="no-database mode: write 'HOST PORT' here once the server runs")
+    parser.add_argument("--ready-file", help="write 'HOST PORT' here once the server runs")
     return parser.parse_known_args(argv)
 
 
@@ -75,8 +77,22 @@ def main(argv: Optional[List[str]] = None) -> int:
     from .controller_device import VellumotorController
 
     classes = (VellumotorController, VellumotorAxis)
+
+    def ready():
+        if args.ready_file:
+            from tango.test_context import get_server_host_port
+
+            host, port = get_server_host_port()
+            temporary = args.ready_file + ".tmp"
+            with open(temporary, "w") as f:
+                f.write(f"{host} {port}\n")
+            os.rename(temporary, args.ready_file)
+
     if not args.nodb:
-        run(classes, args=[PROGRAM, args.instance, *tango_args])
+        try:
+            run(classes, args=[PROGRAM, args.instance, *tango_args], post_init_callback=ready)
+        finally:
+            shared.close_all()
         return 0
 
     import vellumotor as vm
@@ -101,16 +117,6 @@ def main(argv: Optional[List[str]] = None) -> int:
     controller, axes = device_names(args.domain, args.instance, labels)
     handle, database = tempfile.mkstemp(prefix="vellumotor-tango-", suffix=".db")
     os.close(handle)
-
-    def ready():
-        if args.ready_file:
-            from tango.test_context import get_server_host_port
-
-            host, port = get_server_host_port()
-            temporary = args.ready_file + ".tmp"
-            with open(temporary, "w") as f:
-                f.write(f"{host} {port}\n")
-            os.rename(temporary, args.ready_file)
 
     try:
         write_database(database, args.instance, selector, controller, axes)

@@ -2,6 +2,7 @@
 
     clients.py mover PORT      moves axis 1A, follows its Position and State change events
     clients.py stopper PORT    waits until 1A moves, reads its State, sends Stop
+    clients.py reader PORT DOMAIN/INSTANCE   reads the controller's rack and axis 3B
 """
 
 import sys
@@ -78,8 +79,20 @@ def stopper(axis):
     print("OK stopped")
 
 
+def reader(port, base):
+    controller = tango.DeviceProxy(f"tango://127.0.0.1:{port}/{base}/controller#dbase=no")
+    axis = tango.DeviceProxy(f"tango://127.0.0.1:{port}/{base}/3b#dbase=no")
+    assert controller.state() == tango.DevState.ON, controller.status()
+    assert controller.Modules.splitlines()[2] == "slot 3: drive, axes 3A 3B 3C, encoder module in slot 4"
+    assert (axis.state(), axis.Position, axis.Frequency) == (tango.DevState.ON, 0, 200), axis.status()
+    print("OK read")
+
+
 if __name__ == "__main__":
     role, port = sys.argv[1], sys.argv[2]
+    if role == "reader":
+        reader(port, sys.argv[3])
+        sys.exit(0)
     proxy = tango.DeviceProxy(AXIS.format(port))
     proxy.set_timeout_millis(10000)
     {"mover": mover, "stopper": stopper}[role](proxy)

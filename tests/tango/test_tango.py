@@ -200,35 +200,67 @@ def test_controller_device_rack_exchange_fault_and_recovery():
     isolated(body)
 
 
+def start_server(args, directory, env):
+    """The server process with a ready file; returns (process, port)."""
+    ready = os.path.join(directory, "ready")
+    server = subprocess.Popen([sys.executable, SERVER, *args, "--ready-file", ready], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    deadline = time.monotonic() + 20
+    while not os.path.exists(ready):  # start-up of the server process
+        if server.poll() is not None or time.monotonic() > deadline:
+            stop_process(server)
+            pytest.fail("the server did not start:\n" + server.stdout.read())
+        time.sleep(0.01)
+    with open(ready) as f:
+        host, port = f.read().split()
+    assert host == "127.0.0.1"
+    return server, port
+
+
+def run_clients(port, *roles):
+    """Client processes at once; each must end with a line "OK ..."."""
+    env = package_environment()
+    clients = {role[0]: subprocess.Popen([sys.executable, CLIENTS, role[0], port, *role[1:]], env=env,
+                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+               for role in roles}
+    try:
+        for role, client in clients.items():
+            output, _ = client.communicate(timeout=60)
+            assert client.returncode == 0 and output.splitlines()[-1].startswith("OK"), f"{role}:\n{output}"
+    finally:
+        for client in clients.values():
+            stop_process(client)
+
+
 def test_server_process_shared_by_two_clients():
     if not os.path.exists(SERVER):
         pytest.skip(f"{SERVER} is not built")
-    env = package_environment()
-    processes = []
     with vmsim_process("--speed", str(SPEED)) as sim_port, tempfile.TemporaryDirectory() as directory:
-        ready = os.path.join(directory, "ready")
+        server, port = start_server(["e2e", "--nodb", "--selector", f"127.0.0.1:{sim_port}",
+                                     "--endpoint", "127.0.0.1:0"], directory, package_environment())
         try:
-            server = subprocess.Popen(
-                [sys.executable, SERVER, "e2e", "--nodb", "--selector", f"127.0.0.1:{sim_port}",
-                 "--endpoint", "127.0.0.1:0", "--ready-file", ready],
-                env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-            processes.append(server)
-            deadline = time.monotonic() + 20
-            while not os.path.exists(ready):  # start-up of the server process
-                assert server.poll() is None, server.stdout.read()
-                assert time.monotonic() < deadline, "the server did not start"
-                time.sleep(0.01)
-            with open(ready) as f:
-                host, port = f.read().split()
-            assert host == "127.0.0.1"
-            clients = {role: subprocess.Popen([sys.executable, CLIENTS, role, port], env=env, stdout=subprocess.PIPE,
-                                              stderr=subprocess.STDOUT, text=True)
-                       for role in ("mover", "stopper")}
-            processes.extend(clients.values())
-            for role, client in clients.items():
-                output, _ = client.communicate(timeout=60)
-                assert client.returncode == 0 and output.splitlines()[-1].startswith("OK"), f"{role}:\n{output}"
+            run_clients(port, ("mover",), ("stopper",))
             assert server.poll() is None
         finally:
-            for process in processes:
-                stop_process(process)
+            stop_process(server)
+
+
+def test_server_process_configured_by_device_properties():
+    # A file database stands in for the Tango database: the devices and properties that
+    # tango_admin would register.
+    if not os.path.exists(SERVER):
+        pytest.skip(f"{SERVER} is not built")
+    with vmsim_process() as sim_port, tempfile.TemporaryDirectory() as directory:
+        database = os.path.join(directory, "tango.db")
+        selector = f"127.0.0.1:{sim_port}"
+        with open(database, "w") as f:
+            f.write("vellumotor-tango/lab/DEVICE/VellumotorController: lab/vm/controller\n"
+                    "vellumotor-tango/lab/DEVICE/VellumotorAxis: lab/vm/3b\n"
+                    f"lab/vm/controller->Selector: {selector}\n"
+                    f"lab/vm/3b->Selector: {selector}\nlab/vm/3b->Module: 3\nlab/vm/3b->Channel: 2\n")
+        server, port = start_server(["lab", "-ORBendPoint", "giop:tcp:127.0.0.1:0", f"-file={database}"],
+                                    directory, package_environment())
+        try:
+            run_clients(port, ("reader", "lab/vm"))
+        finally:
+            stop_process(server)
