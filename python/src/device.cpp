@@ -12,6 +12,7 @@
 #include "link/pipe_com.h"
 #include "link/tcp_com.h"
 #include "python/src/simulator.h"
+#include "python/src/text.h"
 #include "sim/sim_link.h"
 
 namespace vm::py {
@@ -69,7 +70,8 @@ int RecordingLink::Exchange() {
     const int result = inner_->Exchange();
     const std::int64_t took = clock().nowUs() - start;
     reply().assign(inner_->reply().view());
-    last_ = {WithoutLineEnd(command().view()), WithoutLineEnd(reply().view()), result, took};
+    last_ = {FromWire(WithoutLineEnd(command().view())), FromWire(WithoutLineEnd(reply().view())), result,
+             took};
     ++exchanges_;
     if (threadLog.size() >= kThreadLogLimit) threadLog.erase(threadLog.begin());
     threadLog.push_back(last_);
@@ -225,7 +227,9 @@ std::tuple<std::string, std::vector<SlotInfo>> Device::scan() {
             const bool encoder = channels > 0 && pci_.HasEncoderModule(static_cast<std::uint8_t>(s));
             slots.emplace_back(s, kNames[static_cast<int>(kind)], channels, encoder);
         }
-        return std::make_tuple(std::string(1, pci_.configuration()), std::move(slots));
+        const char letter = pci_.configuration();
+        return std::make_tuple(letter ? FromWire(std::string_view(&letter, 1)) : std::string(),
+                               std::move(slots));
     });
 }
 
@@ -246,14 +250,16 @@ ChannelTuple Device::loadChannel(int m, int c) {
         if (pci_.LoadChannel(static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(c)))
             fail("user memory " + std::to_string(3 * m + c - 3));
         const gui::ChannelRecord r = pci_.channelRecord();
-        return ChannelTuple{r.frequency, r.stepSize,   r.temperature, r.paramB,
-                            r.paramA,    r.invertFlag, r.type.str(),  r.tag.str()};
+        return ChannelTuple{r.frequency, r.stepSize,   r.temperature,           r.paramB,
+                            r.paramA,    r.invertFlag, FromWire(r.type.view()), FromWire(r.tag.view())};
     });
 }
 
 void Device::storeChannel(int index, const ChannelTuple& record) {
     CheckRange("user-memory index", index, 1, 18);
-    const auto& [frequency, stepSize, temperature, paramB, paramA, invert, type, tag] = record;
+    const auto& [frequency, stepSize, temperature, paramB, paramA, invert, typeText, tagText] = record;
+    const std::string type = ToWire(typeText);
+    const std::string tag = ToWire(tagText);
     for (const auto& [what, value] : {std::pair{"frequency", frequency},
                                       {"step size", stepSize},
                                       {"temperature", temperature},
@@ -321,7 +327,7 @@ PollResult Device::poll(int m, int c) {
             count = oem_.count();
         }
         if (vmdm_.Status(mm)) fail("status of module " + std::to_string(m));
-        return PollResult{vmdm_.status(), count};
+        return PollResult{FromWire(vmdm_.status()), count};
     });
 }
 
@@ -351,7 +357,7 @@ std::string Device::status(int m) {
     CheckModule(m);
     return locked([&] {
         if (vmdm_.Status(static_cast<std::uint8_t>(m))) fail("status of module " + std::to_string(m));
-        return vmdm_.status();
+        return FromWire(vmdm_.status());
     });
 }
 
@@ -393,7 +399,8 @@ int Device::descriptor(int m) {
     });
 }
 
-std::string Device::exchange(const std::string& line) {
+std::string Device::exchange(const std::string& text) {
+    const std::string line = ToWire(text);
     if (line.size() > gui::CurrentLink::kMaxLineLength)
         throw std::invalid_argument("a line is at most " + std::to_string(gui::CurrentLink::kMaxLineLength) +
                                     " characters");
@@ -402,7 +409,7 @@ std::string Device::exchange(const std::string& line) {
     return locked([&] {
         gui::LineReply reply = current_.exchangeLine(line);
         if (reply.failed) fail("exchange");
-        return std::move(reply.text);
+        return FromWire(reply.text);
     });
 }
 

@@ -131,7 +131,8 @@ class Device {
     void zeroCounter(int m, int c);
     int failsafe(int m);
     int descriptor(int m);
-    std::string exchange(const std::string& line);
+    // Text in and out is one character per byte (see text.h).
+    std::string exchange(const std::string& text);
 
     // The device's clock: milliseconds since it started, and a sleep on it.
     double nowMs() const;

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "python/src/text.h"
 #include "sim/faults.h"
 #include "sim/model.h"
 #include "sim/rack.h"
@@ -50,7 +51,11 @@ std::int64_t Simulator::position(int slot, int channel) {
         [&](sim::Model& model) { return DriveAt(model, slot).channel[channel - 1].totalSteps; });
 }
 
-std::vector<std::string> Simulator::lines() const { return controller_->lines(); }
+std::vector<std::string> Simulator::lines() const {
+    std::vector<std::string> lines = controller_->lines();
+    for (auto& line : lines) line = FromWire(line);
+    return lines;
+}
 
 void Simulator::clearLines() { controller_->clearTranscript(); }
 

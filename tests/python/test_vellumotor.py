@@ -145,10 +145,20 @@ def test_failsafe_bits_and_their_meaning(sim, ctl):
     ]
 
 
-def test_raw_exchange(ctl):
+def test_raw_exchange(sim, ctl):
     assert ctl.exchange("STS 1") == "_STP"
     assert ctl.exchange("STS 6") == "MNF"
     assert ctl.exchange("XYZ") == "CNR"
+    # Every byte reaches Python as the character with its code, and goes back unchanged.
+    assert ctl.exchange("CSS 2 1 2 3 4 5 \xff t\xe9 0") == "_CSS"
+    assert (ctl.user_memory[2].type, ctl.user_memory[2].tag) == ("\xff", "t\xe9")
+    ctl.user_memory[3] = ctl.user_memory[2]
+    assert "CSS 3 1 2 3 4 5 \xff t\xe9 0\r" in sim.lines()
+    sim.add_fault("garbage:300@STS")
+    reply = ctl.exchange("STS 1")
+    assert 0 < len(reply) <= 198 and "\x00" not in reply  # the link keeps the bytes up to the first zero
+    with pytest.raises(ValueError):
+        ctl.exchange("STS \u20ac")  # no byte for this character
 
 
 @pytest.mark.parametrize(
