@@ -31,6 +31,23 @@ bool CurrentLink::hasLink() const {
     return link_ != nullptr;
 }
 
+LineReply CurrentLink::exchangeLine(std::string_view line) {
+    if (line.size() > kMaxLineLength ||
+        line.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        return {};
+    return run(
+        [&](Transaction& t) {
+            LineReply result;
+            result.failed = t.exchange("%.*s\r", static_cast<int>(line.size()), line.data());
+            if (result.failed) return result;
+            std::string_view text = t.reply();
+            while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
+            result.text = text;
+            return result;
+        },
+        [] { return LineReply{}; });
+}
+
 StringParser CurrentLink::parser() const {
     Lock lock(mutex_);
     return parser_;

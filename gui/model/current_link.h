@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "gui/model/string_parser.h"
 #include "link/clock.h"
@@ -50,6 +52,8 @@ class Transaction {
     // the buffer may still hold the previous command's reply (HID and LAN keep it) or a fragment.
     bool exchange(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     const StringParser& tokens() const { return parser_; }
+    // The reply text of the latest exchange as the link stored it.
+    std::string_view reply() const { return link_.reply().view(); }
     void sleepMs(std::uint32_t ms) { clock_.sleepMs(ms); }
 
   private:
@@ -59,8 +63,18 @@ class Transaction {
     LinkHealth* health_;
 };
 
+// What one raw command line brought back: the failure flag and the reply text without its
+// carriage return (empty when the exchange failed or the line was refused).
+struct LineReply {
+    bool failed = true;
+    std::string text;
+};
+
 class CurrentLink {
   public:
+    // Longest raw line: the line and its carriage return must fit the command buffer.
+    static constexpr std::size_t kMaxLineLength = COM_METHOD::kBufferSize - 2;
+
     using Lock = std::unique_lock<std::recursive_mutex>;
 
     explicit CurrentLink(Clock& clock) : clock_(clock) {}
@@ -97,6 +111,13 @@ class CurrentLink {
         Transaction t(*link_, parser_, clock_, &health_);
         return body(t);
     }
+
+    // Sends one command line as the caller wrote it (the carriage return is added) under the
+    // lock and parses the reply like every operation does. A line holding a carriage return or
+    // line feed (it would reach the controller as two commands), a zero byte (it would end the line
+    // early) or longer than kMaxLineLength is
+    // refused without sending; so is every line without a current link.
+    LineReply exchangeLine(std::string_view line);
 
     // A copy of the parser with the tokens of the latest reply.
     StringParser parser() const;

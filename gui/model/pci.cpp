@@ -64,6 +64,28 @@ bool PCI::HasEncoderModule(std::uint8_t m) const {
     return std::find(encoderModules_.begin(), encoderModules_.end(), address) != encoderModules_.end();
 }
 
+bool PCI::ScanSlots() {
+    return link_.run(
+        [&](Transaction& t) {
+            t.exchange("SCN\r");
+            if (!t.tokens().is(0, "_SCN")) return kFailure;
+            const std::string_view word = t.tokens().replyToken(1);
+            SlotKinds kinds{};
+            for (std::size_t s = 0; s < kinds.size(); ++s) {
+                const char letter = s + 2 < word.size() ? word[s + 2] : ' ';
+                kinds[s] = letter == 'C'   ? SlotKind::Drive
+                           : letter == 'O' ? SlotKind::Encoder
+                           : letter == 'R' ? SlotKind::Sensor
+                                           : SlotKind::Empty;
+            }
+            auto fields = link_.fieldsLock();
+            configuration_ = word.empty() ? '\0' : word[0];
+            slotKinds_ = kinds;
+            return kSuccess;
+        },
+        NoLinkFails());
+}
+
 bool PCI::LoadChannel(std::uint8_t m, std::uint8_t c) {
     const int index = 3 * m + c - 3;
     if (index < static_cast<int>(kFirstChannelIndex) || index > static_cast<int>(kLastChannelIndex))
@@ -145,6 +167,16 @@ ChannelRecord PCI::channelRecord() const {
 void PCI::setChannelRecord(const ChannelRecord& record) {
     auto lock = link_.fieldsLock();
     channelRecord_ = record;
+}
+
+char PCI::configuration() const {
+    auto lock = link_.fieldsLock();
+    return configuration_;
+}
+
+SlotKinds PCI::slotKinds() const {
+    auto lock = link_.fieldsLock();
+    return slotKinds_;
 }
 
 ModuleMap PCI::driveModules() const {

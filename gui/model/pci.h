@@ -25,6 +25,10 @@ struct ChannelRecord {
 using NetworkSettings = std::array<std::uint8_t, 13>;
 using ModuleMap = std::array<std::uint8_t, 6>;
 
+// What "SCN" reports for a slot.
+enum class SlotKind : std::uint8_t { Empty, Drive, Encoder, Sensor };
+using SlotKinds = std::array<SlotKind, 6>;
+
 class PCI {
   public:
     static constexpr unsigned kFirstChannelIndex = 1;
@@ -40,6 +44,12 @@ class PCI {
     bool HasDriveModule(std::uint8_t a) const;
     // True when the encoder module serving drive slot m (address m + 10) is in the map.
     bool HasEncoderModule(std::uint8_t m) const;
+
+    // Reads the controller's configuration letter and the kind of module in every slot ("SCN\r").
+    // Token 1 of the "_SCN" reply is the letter, one unused character, then one letter per slot:
+    // 'C' drive, 'O' encoder, 'R' sensor, anything else (or nothing, past the word's end) empty.
+    // Fails on any other reply and keeps the fields then.
+    bool ScanSlots();
 
     // Reads user-memory channel 3m + c - 3 into the channel record. An index outside 1 to 18 is
     // refused without sending anything.
@@ -59,6 +69,8 @@ class PCI {
     // Copies taken and set under the lock.
     ChannelRecord channelRecord() const;
     void setChannelRecord(const ChannelRecord& record);
+    char configuration() const;
+    SlotKinds slotKinds() const;
     ModuleMap driveModules() const;
     ModuleMap encoderModules() const;
     NetworkSettings networkSettings() const;
@@ -67,6 +79,8 @@ class PCI {
   private:
     CurrentLink& link_;
     ChannelRecord channelRecord_;
+    char configuration_ = 0;
+    SlotKinds slotKinds_{};
     ModuleMap driveModules_{};
     ModuleMap encoderModules_{};
     NetworkSettings networkSettings_{};

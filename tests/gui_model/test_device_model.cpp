@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/model/failsafe.h"
 #include "tests/gui_model/model_fixture.h"
 
 namespace vm::gui {
@@ -355,6 +356,35 @@ TEST(PCI, ModuleMapIsNotJudgedAndNeverReadsAnEarlierReply) {
     }
 }
 
+TEST(PCI, SlotScanReadsTheKindLettersAfterTheConfiguration) {
+    using K = SlotKind;
+    struct Case {
+        const char* reply;
+        int result;
+        char configuration;
+        SlotKinds kinds;
+    };
+    const Case cases[] = {
+        {"_SCN A0COCOR-\r", kOk, 'A', {K::Drive, K::Encoder, K::Drive, K::Encoder, K::Sensor, K::Empty}},
+        {"_SCN B0CR\r",
+         kOk,
+         'B',
+         {K::Drive, K::Sensor, K::Empty, K::Empty, K::Empty, K::Empty}},  // short word
+        {"_SCN\r", kOk, '\0', {}},
+        {"MNF\r", kFailed, 'Z', {K::Sensor}},  // fields kept from the preamble
+        {"CNR A0CCCCCC\r", kFailed, 'Z', {K::Sensor}},
+    };
+    for (const auto& c : cases) {
+        ScriptedModel model({{"SCN\r", "_SCN Z0R\r"}, {"SCN\r", c.reply}});
+        model.pci.ScanSlots();
+        EXPECT_EQ(model.pci.ScanSlots(), c.result) << c.reply;
+        EXPECT_EQ(model.pci.configuration(), c.configuration) << c.reply;
+        EXPECT_EQ(model.pci.slotKinds(), c.kinds) << c.reply;
+    }
+    ScriptedModel failing({{"SCN\r", "_SCN A0CCCCCC\r", 1}});
+    EXPECT_EQ(failing.pci.ScanSlots(), kFailed);  // a failed exchange counts as an empty reply
+}
+
 TEST(PCI, UserMemoryOperations) {
     ChannelRecord stored;
     stored.frequency = 300;
@@ -468,6 +498,69 @@ TEST(CurrentLink, WithoutALinkNothingIsSentAndEveryOperationFails) {
     EXPECT_FALSE(pci.ReadNetwork());
     EXPECT_EQ(pci.WriteNetwork(), kFailed);
     EXPECT_EQ(clock.elapsedMs(), 0);
+}
+
+TEST(Failsafe, LinesOfEverySetBitInReportOrder) {
+    struct Case {
+        std::uint8_t bits;
+        std::vector<std::string_view> firstLines;  // the first line of each set bit's block
+        std::size_t count;
+    };
+    const Case cases[] = {
+        {0, {}, 0},
+        {255, {}, 0},  // could not be read
+        {128, {}, 0},  // no text
+        {4, {"      >WARNING: thermal overload on amplifier stage"}, 2},
+        {0x41,
+         {"      >FAILURE: internal *HIGH* voltage rail missing",
+          "      >FAILURE: overcurrent#1 DETECTED on HIGH RAIL:"},
+         6},
+        {0x18,
+         {"      >FAILURE: overcurrent#1 DETECTED on LOW RAIL:",
+          "      >FAILURE: overcurrent#2 DETECTED on LOW RAIL: "},
+         8},
+    };
+    for (const auto& c : cases) {
+        const auto lines = FailsafeLines(c.bits);
+        EXPECT_EQ(lines.size(), c.count) << int(c.bits);
+        std::vector<std::string_view> firsts;
+        for (auto line : lines)
+            if (line.starts_with("      >")) firsts.push_back(line);
+        EXPECT_EQ(firsts, c.firstLines) << int(c.bits);
+    }
+}
+
+TEST(CurrentLink, RawLinesAreSentAsWrittenAndUnsafeLinesNever) {
+    struct Case {
+        std::string line;
+        std::vector<ScriptStep> script;
+        bool failed;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"STS 1", {{"STS 1\r", "_STP\r"}}, false, "_STP"},
+        {"FIV 12", {{"FIV 12\r", "_FIV 1.12\r\n"}}, false, "_FIV 1.12"},
+        {"XYZ", {{"XYZ\r", "CNR"}}, false, "CNR"},  // a refusal is a reply, not a failure
+        {"STS 1", {{"STS 1\r", "_STP\r", 1}}, true, ""},
+        {"", {{"\r", "CNR\r"}}, false, "CNR"},
+        {"STS 1\rSTP 1", {}, true, ""},
+        {"STS 1\n", {}, true, ""},
+        {std::string("STS 1\0 2", 8), {}, true, ""},
+        {std::string(CurrentLink::kMaxLineLength + 1, 'A'), {}, true, ""},
+        {std::string(CurrentLink::kMaxLineLength, 'A'),
+         {{std::string(CurrentLink::kMaxLineLength, 'A') + "\r", "CNR\r"}},
+         false,
+         "CNR"},
+    };
+    for (const auto& c : cases) {
+        ScriptedModel model(c.script);
+        const LineReply reply = model.current.exchangeLine(c.line);
+        EXPECT_EQ(reply.failed, c.failed) << c.line;
+        EXPECT_EQ(reply.text, c.text) << c.line;
+    }
+    VirtualClock clock;
+    CurrentLink none(clock);
+    EXPECT_TRUE(none.exchangeLine("STS 1").failed);
 }
 
 TEST(CurrentLink, ReplaceClosesTheOldLinkAndUsesTheNewOne) {

@@ -1,0 +1,132 @@
+"""The program vellumotor-tango: the Tango device server of the Vellumotor controller.
+
+With a Tango database (TANGO_HOST set, devices registered, see docs/tango.md):
+
+    vellumotor-tango INSTANCE [Tango options]
+
+Without one ("no database" mode, for tests and a quick start), the devices come from the
+command line: one VellumotorController and one VellumotorAxis per drive channel of the rack (or
+per label given with --axes), named DOMAIN/INSTANCE/controller and DOMAIN/INSTANCE/1a, ...; the
+server listens on --endpoint only:
+
+    vellumotor-tango INSTANCE --nodb --selector 192.168.1.20 [--endpoint 127.0.0.1:10000]
+        [--axes 1A,1B] [--domain vellumotor] [--ready-file FILE]
+
+(--ready-file FILE, in both modes, receives "HOST PORT" once the server runs.)
+
+Clients then name the devices as tango://127.0.0.1:10000/vellumotor/INSTANCE/1a#dbase=no.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import re
+import sys
+import tempfile
+from typing import List, Optional
+
+PROGRAM = "vellumotor-tango"
+
+
+def _arguments(argv: List[str]):
+    parser = argparse.ArgumentParser(prog=PROGRAM, description="Tango device server of the Vellumotor controller")
+    parser.add_argument("instance", help="server instance name")
+    parser.add_argument("--nodb", action="store_true", help="run without a Tango database")
+    parser.add_argument(
+        "--selector",
+        default="",
+        help="no-database mode: the controller (IPv4 address or ADDRESS:PORT, USB serial, SERV:NAME, "
+        "CMON:NAME, sim[:RACK[:SPEED]]; empty: the first USB controller)",
+    )
+    parser.add_argument("--endpoint", default="127.0.0.1:10000", help="no-database mode: HOST:PORT to listen on")
+    parser.add_argument("--axes", default="", help="no-database mode: axis labels (1A,3B); default every drive channel")
+    parser.add_argument("--domain", default="vellumotor", help="no-database mode: first part of the device names")
+    parser.add_argument("--ready-file", help="write 'HOST PORT' here once the server runs")
+    return parser.parse_known_args(argv)
+
+
+def device_names(domain: str, instance: str, labels: List[str]):
+    """The controller's device name and the axes' names by label."""
+    base = f"{domain}/{instance}".lower()
+    return f"{base}/controller", {label: f"{base}/{label.lower()}" for label in labels}
+
+
+def write_database(path: str, instance: str, selector: str, controller: str, axes: dict) -> None:
+    """A Tango file database with the devices and their properties."""
+    import tango
+
+    with open(path, "w") as f:
+        f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorController: {controller}\n")
+        if axes:
+            f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorAxis: {', '.join(axes.values())}\n")
+    db = tango.Database(path)
+    # An empty property cannot be stored in the file database; a blank means the same to connect().
+    db.put_device_property(controller, {"Selector": selector or " "})
+    for label, name in axes.items():
+        channel = "ABC".index(label[1]) + 1
+        db.put_device_property(name, {"Selector": selector or " ", "Module": label[0], "Channel": channel})
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    args, tango_args = _arguments(sys.argv[1:] if argv is None else argv)
+    from tango.server import run
+
+    from . import shared
+    from .axis_device import VellumotorAxis
+    from .controller_device import VellumotorController
+
+    classes = (VellumotorController, VellumotorAxis)
+
+    def ready():
+        if args.ready_file:
+            from tango.test_context import get_server_host_port
+
+            host, port = get_server_host_port()
+            temporary = args.ready_file + ".tmp"
+            with open(temporary, "w") as f:
+                f.write(f"{host} {port}\n")
+            os.rename(temporary, args.ready_file)
+
+    if not args.nodb:
+        try:
+            run(classes, args=[PROGRAM, args.instance, *tango_args], post_init_callback=ready)
+        finally:
+            shared.close_all()
+        return 0
+
+    import vellumotor as vm
+
+    endpoint = re.match(r"^([^:]+):(\d+)$", args.endpoint)
+    if not endpoint:
+        print(f"{PROGRAM}: --endpoint must be HOST:PORT", file=sys.stderr)
+        return 2
+    selector = args.selector.strip()
+    try:
+        ctl = shared.controller(selector)
+        labels = [a.strip().upper() for a in args.axes.split(",") if a.strip()] or [
+            label for m in ctl.modules() for label in m.axes
+        ]
+    except (vm.Error, ValueError) as e:
+        print(f"{PROGRAM}: {e}", file=sys.stderr)
+        return 1
+    bad = [label for label in labels if not re.match(r"^[1-6][ABC]$", label)]
+    if bad:
+        print(f"{PROGRAM}: not an axis label: {', '.join(bad)}", file=sys.stderr)
+        return 2
+    controller, axes = device_names(args.domain, args.instance, labels)
+    handle, database = tempfile.mkstemp(prefix="vellumotor-tango-", suffix=".db")
+    os.close(handle)
+
+    try:
+        write_database(database, args.instance, selector, controller, axes)
+        host, port = endpoint.groups()
+        run(
+            classes,
+            args=[PROGRAM, args.instance, "-ORBendPoint", f"giop:tcp:{host}:{port}", f"-file={database}", *tango_args],
+            post_init_callback=ready,
+        )
+    finally:
+        os.unlink(database)
+        shared.close_all()
+    return 0

@@ -1,0 +1,61 @@
+"""One vellumotor Controller per selector, shared by every device of the server process.
+
+A selector is what ``vellumotor.connect`` takes, with two additions for the server's properties
+and command line: ``ADDRESS:PORT`` gives the LAN command port, and ``sim[:RACK[:SPEED]]`` makes
+an in-process simulator (default rack ``C,O,C,O,R,-``, speed 1). Tests install a controller of
+their own under any name with :func:`install`.
+"""
+
+from __future__ import annotations
+
+import re
+import threading
+from typing import Dict
+
+import vellumotor as vm
+
+_lock = threading.Lock()
+_controllers: Dict[str, vm.Controller] = {}
+
+_ADDRESS_PORT = re.compile(r"^(\d+\.\d+\.\d+\.\d+):(\d+)$")
+
+
+def connect(selector: str) -> vm.Controller:
+    """Connect to what the selector names (no sharing); raises vm.LinkError or ValueError."""
+    if selector == "sim" or selector.startswith("sim:"):
+        parts = selector.split(":")
+        rack = parts[1] if len(parts) > 1 and parts[1] else "C,O,C,O,R,-"
+        speed = float(parts[2]) if len(parts) > 2 else 1.0
+        return vm.connect(vm.Simulator(rack=rack, speed=speed))
+    match = _ADDRESS_PORT.match(selector)
+    if match:
+        return vm.connect(match.group(1), port=int(match.group(2)))
+    return vm.connect(selector or None)
+
+
+def controller(selector: str) -> vm.Controller:
+    """The shared controller of the selector, connected on first use (and after a close).
+
+    Blanks around the selector do not count (a file database cannot hold an empty property).
+    """
+    selector = selector.strip()
+    with _lock:
+        ctl = _controllers.get(selector)
+        if ctl is None or ctl.closed:
+            ctl = connect(selector)
+            _controllers[selector] = ctl
+        return ctl
+
+
+def install(selector: str, ctl: vm.Controller) -> None:
+    """Make ``ctl`` the shared controller of ``selector``."""
+    with _lock:
+        _controllers[selector.strip()] = ctl
+
+
+def close_all() -> None:
+    """Close every shared controller."""
+    with _lock:
+        for ctl in _controllers.values():
+            ctl.close()
+        _controllers.clear()
