@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -144,15 +145,26 @@ void WriteCluster(Session& s, int address, int sector, std::uint32_t flashAddres
     s.print(partial ? "\t\t[FLASH]: 0x%X\n" : "\t\t[FLASH]: 0x%X\n\n", Hex(s.tokenize().integer(1)));
 }
 
+// True when the text is one decimal number as the tool reads numbers: leading white space, an
+// optional sign, at least one digit, and after the digits nothing but blanks (the tokenizer
+// leaves all but the last of a run of spaces at the end of a token).
+bool IsDecimalNumber(std::string_view text) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const std::size_t digits = i;
+    while (i < text.size() && isDigit(text[i])) ++i;
+    if (i == digits) return false;
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), isBlank);
+}
+
 // The unit's CRC of the programmed image counts only when the exchange succeeded and its reply
 // carries a number as token 1. Otherwise a failed exchange (empty reply, token 1 reading 0) or a
 // reply too short to overwrite an earlier reply's token 1 could pass for a match.
 bool ImageCrcMatches(int exchangeResult, const Tokens& tokens, std::uint16_t imageCrc) {
-    if (exchangeResult != 0 || tokens.count() < 2) return false;
-    const std::string_view crc = tokens[1];
-    if (crc.empty() || crc.size() > 5) return false;
-    for (char c : crc)
-        if (c < '0' || c > '9') return false;
+    if (exchangeResult != 0 || tokens.count() < 2 || !IsDecimalNumber(tokens[1])) return false;
     return tokens.integer(1) == imageCrc;
 }
 
