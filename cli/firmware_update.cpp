@@ -104,7 +104,7 @@ void WriteBootChecksum(std::vector<std::uint8_t>& bytes) {
 
 int ToAddress(long value) { return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX)); }
 
-unsigned Hex(long value) { return static_cast<unsigned>(value); }
+unsigned Hex(int value) { return static_cast<unsigned>(value); }
 
 // Prints the warning naming the unit that the address selects; other addresses name nothing.
 void PrintWarning(Session& s, int address, const char* filename) {
@@ -136,7 +136,7 @@ void WriteCluster(Session& s, int address, int sector, std::uint32_t flashAddres
     s.exchange("FU2 %d\r", address);
     s.sleepMs(waitMs);
     s.exchange("FU2A %d %d %d\r", address, sector, static_cast<int>(flashAddress));
-    const long ramCrc = s.tokenize().integer(1);
+    const int ramCrc = s.tokenize().integer(1);
     s.sleepMs(waitMs);
     s.print("\tCluster check: CRC16 of 4096 bytes: \n");
     s.print("\t\t[PC   ]: 0x%X\n", unsigned{Crc16Xmodem(cluster)});
@@ -228,7 +228,7 @@ void Program(Session& s, int address, const std::vector<std::uint8_t>& image) {
     // A reply without a value (lost, late, cut) leaves token 1 of an earlier reply in its slot,
     // for a one-cluster image the very CRC of the image; shown as the unit's answer it would sit
     // next to "Checksum match FAILED" with the same value. It shows as 0 instead.
-    const long flashCrc = tokens.count() > 1 ? tokens.integer(1) : 0;
+    const int flashCrc = tokens.count() > 1 ? tokens.integer(1) : 0;
     s.print("\tChecksum of Flash: 0x%X \n", Hex(flashCrc));
     const bool matching = ImageCrcMatches(result, tokens, imageCrc);
     if (matching) {
