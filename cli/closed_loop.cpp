@@ -133,7 +133,7 @@ void HandleFBST(Session& s, const Words&) {
     s.exchange("FBST\r");
     const Tokens& t = s.tokenize();
     PrintStatus(s);
-    const auto v = [&t](std::size_t k) { return static_cast<int>(t.integer(k)); };
+    const auto v = [&t](std::size_t k) { return t.integer(k); };
     s.print(
         "ENABLED:%d\nFINISHED:%d\nTIME-OUT1:%d\nTIME-OUT2:%d\nTIME-OUT3:%d\nINVALID_SETPOINT1:%d\n"
         "INVALID_SETPOINT2:%d\nINVALID_SETPOINT3:%d\nPOSITION_ERROR1:%d\nPOSITION_ERROR2:%d\n"

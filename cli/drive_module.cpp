@@ -254,7 +254,7 @@ void HandleSTS(Session& s, const Words& w) {
     }
     if (s.tokens().isAnyOf(0, {"MNF", "_MOV", "_MDC"})) return;
     s.exchange("GFS %s\r", w.c(2));
-    const long value = s.tokenize().integer(1);
+    const int value = s.tokenize().integer(1);
     s.print("FAILSAFE STATE: 0x%X\n", static_cast<unsigned>(value));
     if (value > 0) PrintFailsafe(s, value);
 }
@@ -279,9 +279,9 @@ void HandleSCM(Session& s, const Words& w) {
         if (stopped) break;
     }
     s.exchange("RCV %s\r", address);
-    const long value = s.tokenize().integer(1);
+    const int value = s.tokenize().integer(1);
     if (value > 20 && value < 5000)
-        s.print("Measured Capacitance: %d [nF]\n", static_cast<int>(value));
+        s.print("Measured Capacitance: %d [nF]\n", value);
     else
         s.print("Unable to determine load\n");
 }

@@ -61,7 +61,7 @@ void HandlePOS(Session& s, const Words& w) {
     if (!Acknowledged(s, "_CGV")) return;
     const Tokens& t = s.tokens();
     s.print("POS :%ld\n", Count(t, 1));
-    s.print("RVL :%ld\n", t.integer(2));
+    s.print("RVL :%d\n", t.integer(2));
 }
 
 void HandlePOSA(Session& s, const Words& w) {
@@ -87,9 +87,9 @@ void HandleMLS(Session& s, const Words& w) {
     if (!Acknowledged(s, "_MLS")) return;
     const Tokens& t = s.tokens();
     const int ch = Channel(w);
-    s.print("Post Detector Gain         CH%d: %ld\n", ch, t.integer(1));
-    s.print("Upper Comparator Threshold CH%d: %ld\n", ch, t.integer(2));
-    s.print("Lower Comparator Threshold CH%d: %ld\n", ch, t.integer(3));
+    s.print("Post Detector Gain         CH%d: %d\n", ch, t.integer(1));
+    s.print("Upper Comparator Threshold CH%d: %d\n", ch, t.integer(2));
+    s.print("Lower Comparator Threshold CH%d: %d\n", ch, t.integer(3));
 }
 
 void HandleMSS(Session& s, const Words& w) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -103,7 +104,7 @@ void WriteBootChecksum(std::vector<std::uint8_t>& bytes) {
 
 int ToAddress(long value) { return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX)); }
 
-unsigned Hex(long value) { return static_cast<unsigned>(value); }
+unsigned Hex(int value) { return static_cast<unsigned>(value); }
 
 // Prints the warning naming the unit that the address selects; other addresses name nothing.
 void PrintWarning(Session& s, int address, const char* filename) {
@@ -135,7 +136,7 @@ void WriteCluster(Session& s, int address, int sector, std::uint32_t flashAddres
     s.exchange("FU2 %d\r", address);
     s.sleepMs(waitMs);
     s.exchange("FU2A %d %d %d\r", address, sector, static_cast<int>(flashAddress));
-    const long ramCrc = s.tokenize().integer(1);
+    const int ramCrc = s.tokenize().integer(1);
     s.sleepMs(waitMs);
     s.print("\tCluster check: CRC16 of 4096 bytes: \n");
     s.print("\t\t[PC   ]: 0x%X\n", unsigned{Crc16Xmodem(cluster)});
@@ -144,15 +145,26 @@ void WriteCluster(Session& s, int address, int sector, std::uint32_t flashAddres
     s.print(partial ? "\t\t[FLASH]: 0x%X\n" : "\t\t[FLASH]: 0x%X\n\n", Hex(s.tokenize().integer(1)));
 }
 
+// True when the text is one decimal number as the tool reads numbers: leading white space, an
+// optional sign, at least one digit, and after the digits nothing but blanks (the tokenizer
+// leaves all but the last of a run of spaces at the end of a token).
+bool IsDecimalNumber(std::string_view text) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const std::size_t digits = i;
+    while (i < text.size() && isDigit(text[i])) ++i;
+    if (i == digits) return false;
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), isBlank);
+}
+
 // The unit's CRC of the programmed image counts only when the exchange succeeded and its reply
 // carries a number as token 1. Otherwise a failed exchange (empty reply, token 1 reading 0) or a
 // reply too short to overwrite an earlier reply's token 1 could pass for a match.
 bool ImageCrcMatches(int exchangeResult, const Tokens& tokens, std::uint16_t imageCrc) {
-    if (exchangeResult != 0 || tokens.count() < 2) return false;
-    const std::string_view crc = tokens[1];
-    if (crc.empty() || crc.size() > 5) return false;
-    for (char c : crc)
-        if (c < '0' || c > '9') return false;
+    if (exchangeResult != 0 || tokens.count() < 2 || !IsDecimalNumber(tokens[1])) return false;
     return tokens.integer(1) == imageCrc;
 }
 
@@ -216,7 +228,7 @@ void Program(Session& s, int address, const std::vector<std::uint8_t>& image) {
     // A reply without a value (lost, late, cut) leaves token 1 of an earlier reply in its slot,
     // for a one-cluster image the very CRC of the image; shown as the unit's answer it would sit
     // next to "Checksum match FAILED" with the same value. It shows as 0 instead.
-    const long flashCrc = tokens.count() > 1 ? tokens.integer(1) : 0;
+    const int flashCrc = tokens.count() > 1 ? tokens.integer(1) : 0;
     s.print("\tChecksum of Flash: 0x%X \n", Hex(flashCrc));
     const bool matching = ImageCrcMatches(result, tokens, imageCrc);
     if (matching) {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "link/ftdi_com.h"
+#include "link/hid_com.h"
 #include "link/pipe_endpoint.h"
 
 namespace vm::cli {
@@ -42,6 +44,17 @@ class NoSystem final : public System {
     bool startProcess(std::string_view, const std::vector<std::string>&) override { return false; }
     std::string localTime() override { return RealSystem().localTime(); }
 };
+
+// The serial number that the listing just printed under the device number: the FTDI record at
+// that index of the whole list, or the HID device in that slot. Empty for a number the listing
+// did not print.
+std::string ListedSerial(const COM_METHOD& link, long number) {
+    if (number < 0) return {};
+    const auto index = static_cast<std::size_t>(number);
+    if (const auto* ftdi = dynamic_cast<const FTDI_COM*>(&link)) return ftdi->listedSerial(index);
+    if (const auto* hid = dynamic_cast<const HID_COM*>(&link)) return hid->listedSerial(index);
+    return {};
+}
 
 // The device the pipe name names, or the one at the device number for "SamplePipe".
 class DeviceChoice {
@@ -83,14 +96,7 @@ class DeviceChoice {
     }
 
     bool tryUsb(const std::shared_ptr<COM_METHOD>& link) {
-        std::string serial(name_);
-        if (byNumber_) {
-            const long n = deviceNumber();
-            const auto& table = link->devices();
-            serial = n >= 0 && static_cast<std::size_t>(n) < table.size()
-                         ? table[static_cast<std::size_t>(n)].str()
-                         : std::string();
-        }
+        const std::string serial = byNumber_ ? ListedSerial(*link, deviceNumber()) : std::string(name_);
         env_.console.print("\n-> Trying to open device with serial: %s\n", serial.c_str());
         // An empty serial names no device (a number past the listing, an empty pipe name).
         if (serial.empty() || !link->Open(serial)) return false;

@@ -37,14 +37,14 @@ void ReadLimit(Session& s, const Words& w, int channel, const StageDriveRecord& 
 
 void PrintExcitation(Session& s, const Words& w) {
     const Tokens& t = s.tokens();
-    if (s.developmentMode()) s.print("RSM %d, excitation frequency:  %ld[Hz]\n", Typed(w, 2), t.integer(1));
-    s.print("RSM %d, excitation duty-cycle: %ld[%%]\n", Typed(w, 2), t.integer(2));
+    if (s.developmentMode()) s.print("RSM %d, excitation frequency:  %d[Hz]\n", Typed(w, 2), t.integer(1));
+    s.print("RSM %d, excitation duty-cycle: %d[%%]\n", Typed(w, 2), t.integer(2));
 }
 
 void ReadBitmask(Session& s, const Words& w, int channel) {
     s.exchange("SKR %d %d\r", Address(w), channel);
     if (Acknowledged(s, "_SKR"))
-        s.print("RSM %d, channel %d bitmask: %ld[LSB]\n", Typed(w, 2), channel, s.tokens().integer(1));
+        s.print("RSM %d, channel %d bitmask: %d[LSB]\n", Typed(w, 2), channel, s.tokens().integer(1));
 }
 
 // Builds the records of the three stage words that follow ADDR (PGVA, INF).
@@ -171,7 +171,7 @@ void HandleHFM(Session& s, const Words& w) {
         ++requests;
         if (!t.is(0, "_BUR")) continue;  // the same sample is requested again
         if (t.is(1, "FINISHED")) break;
-        s.print("%.9f[s]\t%ld[bit]\t%.9f%.*s\n", SampleTime(n), t.integer(1),
+        s.print("%.9f[s]\t%d[bit]\t%.9f%.*s\n", SampleTime(n), t.integer(1),
                 SensorValue(t.real(1), record.scaleFactor), static_cast<int>(unit.size()), unit.data());
         ++n;
         requests = 0;

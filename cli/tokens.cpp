@@ -1,5 +1,6 @@
 #include "cli/tokens.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -31,7 +32,7 @@ bool Tokens::isAnyOf(std::size_t k, std::initializer_list<std::string_view> word
     return false;
 }
 
-long Tokens::integer(std::size_t k) const { return ToInteger((*this)[k]); }
+int Tokens::integer(std::size_t k) const { return ToInt((*this)[k]); }
 double Tokens::real(std::size_t k) const { return ToReal((*this)[k]); }
 
 long ToInteger(std::string_view text) {
@@ -47,6 +48,10 @@ long ToInteger(std::string_view text) {
         value = value * 10 + digit;
     }
     return negative ? -value : value;
+}
+
+int ToInt(std::string_view text) {
+    return static_cast<int>(std::clamp<long>(ToInteger(text), INT_MIN, INT_MAX));
 }
 
 double ToReal(std::string_view text) {

@@ -29,8 +29,10 @@ class Tokens {
     }
     bool is(std::size_t k, std::string_view word) const { return (*this)[k] == word; }
     bool isAnyOf(std::size_t k, std::initializer_list<std::string_view> words) const;
-    // Decimal conversions as atoi / strtod would read the slot.
-    long integer(std::size_t k) const;
+    // Decimal conversions as atoi / strtod would read the slot. Reply numbers are printed and
+    // judged as int, so the integer is converted once to that width (saturated): what a handler
+    // prints is what it tests.
+    int integer(std::size_t k) const;
     double real(std::size_t k) const;
 
   private:
@@ -41,6 +43,8 @@ class Tokens {
 // The standard text-to-integer and text-to-double conversions: leading white space, optional
 // sign, digits up to the first non-digit; 0 when there are none. Never overflows into UB.
 long ToInteger(std::string_view text);
+// ToInteger kept in the int range (saturated).
+int ToInt(std::string_view text);
 double ToReal(std::string_view text);
 
 }  // namespace vm::cli

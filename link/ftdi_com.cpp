@@ -82,6 +82,11 @@ int FTDI_COM::Exchange() {
     return lastStatus_ == FT_OK ? 0 : 1;
 }
 
+std::string FTDI_COM::listedSerial(std::size_t index) const {
+    if (index >= deviceInfo_.size() || deviceInfo_[index].description != kFtdiDescription) return {};
+    return deviceInfo_[index].serialNumber.str();
+}
+
 int FTDI_COM::ListDevices() {
     const bool printing = settings().ftdiPrintListing;
     if (!driver_) return 0;

@@ -5,6 +5,7 @@
 // is incomplete.
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -38,6 +39,9 @@ class FTDI_COM final : public COM_METHOD {
     // The records of the last listing, kept until the next one (the pipe server picks a bridge
     // from it by index).
     const std::vector<FT_DEVICE_LIST_INFO_NODE>& deviceInfoList() const { return deviceInfo_; }
+    // The serial number of the record at this index of the last listing when the listing showed
+    // it (the record carries the controller's description); empty otherwise.
+    std::string listedSerial(std::size_t index) const;
 
   private:
     bool openWith(std::string_view arg, std::uint32_t flags);

@@ -102,8 +102,15 @@ int HID_COM::Exchange() {
     return 0;
 }
 
+std::string HID_COM::listedSerial(std::size_t slot) const {
+    if (slot >= listed_) return {};
+    const CUSBHIDSerialStringWriter& device = devices_->devices[slot];
+    return device.product() == kHidProduct ? device.serial().str() : std::string();
+}
+
 int HID_COM::ListDevices() {
     const int found = enumerate();
+    listed_ = static_cast<std::size_t>(found);
     if (found == 0) return 0;
     out().write("List of available devices:\n");
     std::size_t nextEntry = 0;

@@ -4,6 +4,7 @@
 // shared by every HID link of the process.
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "link/com_method.h"
@@ -35,6 +36,9 @@ class HID_COM final : public COM_METHOD {
     int ListDevices() override;
 
     HidDeviceArray& deviceArray() { return *devices_; }
+    // The serial string of the device in this slot when the last listing of this link showed it;
+    // empty otherwise (later slots keep devices of older enumerations).
+    std::string listedSerial(std::size_t slot) const;
 
   private:
     int enumerate();
@@ -45,6 +49,8 @@ class HID_COM final : public COM_METHOD {
     // The device this link opened last; destroying the link closes only that one, so a link
     // that never opened anything cannot close the device another link of the process uses.
     CUSBHIDSerialStringWriter* opened_ = nullptr;
+    // Devices the last listing of this link found.
+    std::size_t listed_ = 0;
 };
 
 }  // namespace vm

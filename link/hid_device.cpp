@@ -15,6 +15,9 @@ HidString NarrowHidString(std::wstring_view text) {
 }
 
 bool CUSBHumanInterfaceDevice::OpenDevice() {
+    // Opening an open device replaces its handle: the old one is released first, so a reopen that
+    // fails leaves the device closed instead of marked open without a handle.
+    CloseDevice();
     if (driver_ == nullptr || path_.empty()) return false;
     handle_ = driver_->OpenPath(path_, HidAccess::ReadWrite);
     if (!handle_) return false;

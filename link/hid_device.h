@@ -31,7 +31,8 @@ class CUSBHumanInterfaceDevice {
     CUSBHumanInterfaceDevice& operator=(const CUSBHumanInterfaceDevice&) = delete;
     virtual ~CUSBHumanInterfaceDevice() = default;
 
-    // Opens the device path for reading and writing.
+    // Opens the device path for reading and writing; an open device is closed first, so a failed
+    // reopen leaves it closed.
     bool OpenDevice();
     bool IsOpen() const { return open_; }
     // Cancels pending transfers; false when there was no handle.

@@ -21,7 +21,7 @@ build=build/fuzz
 echo "== build: fuzz"
 # -O1 keeps the sanitizers' reports readable and the targets fast.
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS=-O1 \
-  -DCMAKE_CXX_FLAGS=-O1 -DVM_BUILD_FUZZ=ON -DVM_BUILD_TESTS=OFF > /dev/null
+  -DCMAKE_CXX_FLAGS=-O1 -DVM_BUILD_FUZZ=ON -DVM_BUILD_TESTS=OFF -DVM_WERROR=ON > /dev/null
 cmake --build "$build" -j "$(nproc)" --target vm_fuzz
 
 echo "== fuzz: ${seconds} s per target"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the project twice (normal, and with AddressSanitizer + UndefinedBehaviorSanitizer) and
-# runs every test suite in both builds, then builds and runs the fuzz targets (scripts/fuzz.sh).
-# Exits non-zero on any failure.
+# Builds the project twice (Release at -O3, and with AddressSanitizer + UndefinedBehaviorSanitizer),
+# warnings as errors, and runs every test suite in both builds, then builds and runs the fuzz
+# targets (scripts/fuzz.sh). Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)

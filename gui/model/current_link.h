@@ -3,8 +3,8 @@
 // the one reply parser. Each device-model operation runs as one unit under the operation lock
 // (format, exchange, parse, copy out), so two threads can never interleave on the link's buffers
 // or the parser. The lock is recursive: a caller that needs an operation and the fields it filled
-// as one unit holds it around both with hold(). The fields themselves have a lock of their own
-// (fieldsLock), so reading them never waits for an exchange.
+// as one unit holds it around both with hold(). The fields themselves have a lock of their own,
+// private to the device model (OEM, PCI, VMDM), so reading them never waits for an exchange.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -89,10 +89,6 @@ class CurrentLink {
 
     // Holds the operation lock across several operations and field reads.
     Lock hold() const { return Lock(mutex_); }
-    // Guards the model's fields alone. Getters take only this one, so a window reading a field
-    // never waits for an exchange (or a 20 s measurement) of a worker thread; operations take it
-    // briefly when they copy values out. Order: the operation lock first, then this one.
-    std::unique_lock<std::mutex> fieldsLock() const { return std::unique_lock<std::mutex>(fieldsMutex_); }
 
     // Runs the connection logic's own calls (list, open, close, device table, selector) under the
     // lock; fn receives the current link or nullptr.
@@ -126,6 +122,16 @@ class CurrentLink {
     const LinkHealth& health() const { return health_; }
 
   private:
+    friend class OEM;
+    friend class PCI;
+    friend class VMDM;
+
+    // Guards the model's fields alone. Getters take only this one, so a window reading a field
+    // never waits for an exchange (or a 20 s measurement) of a worker thread; operations take it
+    // briefly when they copy values out. Order: the operation lock first, then this one. It is
+    // not recursive and every getter takes it, so only the model's own code may hold it.
+    std::unique_lock<std::mutex> fieldsLock() const { return std::unique_lock<std::mutex>(fieldsMutex_); }
+
     mutable std::recursive_mutex mutex_;
     mutable std::mutex fieldsMutex_;
     Clock& clock_;

@@ -342,6 +342,11 @@ const std::vector<ExchangeCase> kExchangeCases = {
      {"STS", "3"},
      {{"STS 3\r", "_STP\r"}, {"GFS 3\r", "_GFS 256\r"}},
      kFailsafeHeader + "0x100\n" + kAllGood},
+    {"STS failsafe past 32 bits is printed and judged as the largest int",
+     {"STS", "3"},
+     {{"STS 3\r", "_STP\r"}, {"GFS 3\r", "_GFS 4294967296\r"}},
+     kFailsafeHeader + "0x7FFFFFFF\n\n" + kUpperRail + kLowerRail + kThermal + kUpper10A + kUpperSmall +
+         kLower10A + kLowerSmall},
     {"STS failsafe after an error reply",
      {"STS", "4"},
      {{"STS 4\r", "CNR\r"}, {"GFS 4\r", "CNR\r"}},

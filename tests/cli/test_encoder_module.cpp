@@ -39,6 +39,8 @@ const ExchangeCase kPlainCases[] = {
     {{"POS", "2", "3"}, "CGV 11 3\r", "_CGV 131060 7\r", "POS :-12\nRVL :7\n"},
     {{"POS", "1", "1"}, "CGV 10 1\r", "_CGV 131072 55", "POS :0\nRVL :55\n"},  // LAN: no carriage return
     {{"POS", "1", "1"}, "CGV 10 1\r", "CNR\r", "Unable to comply\n"},
+    // Numbers past the int range read as its ends.
+    {{"POS", "1", "1"}, "CGV 10 1\r", "_CGV 4294967296 -4294967296\r", "POS :2147352575\nRVL :-2147483648\n"},
     {{"POS", "1", "1"}, "CGV 10 1\r", "", "Unable to comply\n"},
     {{"POSA", "6"}, "CGVA 15\r", "_CGVA 131072 131073 131071\r", "POS :0 1 -1\n"},
     {{"POSA", "1"}, "CGVA 10\r", "_CGV 131072 131073 131071\r", "Unable to comply\n"},
@@ -54,6 +56,12 @@ const ExchangeCase kPlainCases[] = {
      "Post Detector Gain         CH2: 120\n"
      "Upper Comparator Threshold CH2: 200\n"
      "Lower Comparator Threshold CH2: 50\n"},
+    {{"MLS", "3", "2"},
+     "MLS 12 2\r",
+     "_MLS 4294967296 2147483648 -2147483649\r",
+     "Post Detector Gain         CH2: 2147483647\n"
+     "Upper Comparator Threshold CH2: 2147483647\n"
+     "Lower Comparator Threshold CH2: -2147483648\n"},
     {{"MLS", "3", "2"}, "MLS 12 2\r", "_MSS\r", "Unable to comply\n"},
     {{"MSS", "5", "1"}, "MSS 14 1\r", "_MSS\r", "Settings have been stored to internal flash\n"},
     // The four lines with a space before the carriage return report through the status printer.

@@ -611,6 +611,12 @@ TEST(FirmwareUpdate, OnlyAValidMatchingReplyLeadsToFU6) {
         {"not a number", "_FU3\r", "_FU4 x\r", 0, "FU5 1\r"},
         {"other CRC", "_FU3\r", "_FU4 1\r", 0, "FU5 1\r"},
         {"CRC plus 65536", "_FU3\r", "_FU4 65536\r", 0, "FU5 1\r"},
+        {"blanks after the CRC stay in its token", "_FU3\r", "_FU4 0  \r", 0, "FU6 1\r"},
+        {"plus sign", "_FU3\r", "_FU4 +0\r", 0, "FU6 1\r"},
+        {"leading tab and zeros", "_FU3\r", "_FU4 \t000000\r", 0, "FU6 1\r"},
+        {"sign without digits", "_FU3\r", "_FU4 +\r", 0, "FU5 1\r"},
+        {"digits then text", "_FU3\r", "_FU4 0x\r", 0, "FU5 1\r"},
+        {"tab inside the number", "_FU3\r", "_FU4 0\t0\r", 0, "FU5 1\r"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

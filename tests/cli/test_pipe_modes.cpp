@@ -373,7 +373,8 @@ TEST(PipeMonitor, SetUpTextsAndTitles) {
               "[title VM Control System Communication Monitor/Server Pipename: 1.2.3.4]");
 }
 
-// Device choice: which link the server opens, from the name or the device number.
+// Device choice by name: which link the server opens. The choice by device number needs the real
+// USB links' listings (tests/link/test_usb_vmcli.cpp).
 struct ChoiceCase {
     std::string label;
     std::vector<std::string> words;
@@ -384,40 +385,10 @@ struct ChoiceCase {
     bool served;
 };
 
-TEST(PipeModes, DeviceChoiceFollowsNameOrNumber) {
+TEST(PipeModes, DeviceChoiceFollowsTheName) {
     const std::string serving = "\n-> Using Pipename: ";
     const std::string none = " NO DEVICES FOUND\nReturning to client...\n";
     const ChoiceCase cases[] = {
-        {"number argument",
-         {"SERV", "1"},
-         1,
-         0,
-         "",
-         "\n-> Trying to open device with serial: FT2\n",
-         {"FT2"},
-         {},
-         {},
-         true},
-        {"number asked",
-         {"SERV"},
-         1,
-         0,
-         "0",
-         "\n\tSelect device number: \n-> Trying to open device with serial: FT1\n",
-         {"FT1"},
-         {},
-         {},
-         true},
-        {"number past the listing",
-         {"SERV", "7"},
-         1,
-         0,
-         "",
-         "\n-> Trying to open device with serial: \n",
-         {"<default>"},
-         {},
-         {},
-         false},
         {"name as serial",
          {"SERV:line1"},
          1,
@@ -426,17 +397,6 @@ TEST(PipeModes, DeviceChoiceFollowsNameOrNumber) {
          "\n-> Trying to open device with serial: line1\n",
          {"line1"},
          {},
-         {},
-         true},
-        {"hid takes over, asked twice",
-         {"CMON"},
-         1,
-         1,
-         "01",
-         "\n\tSelect device number: \n-> Trying to open device with serial: FT1\n"
-         "\n\tSelect device number: \n-> Trying to open device with serial: HID2\n",
-         {"FT1"},
-         {"HID2"},
          {},
          true},
         {"lan for three dots", {"SERV:12.34.56.78"}, 0, 0, "", "", {}, {}, {"12.34.56.78"}, true},
@@ -452,10 +412,6 @@ TEST(PipeModes, DeviceChoiceFollowsNameOrNumber) {
         ScriptedLink ftdi, hid, lan;
         ftdi.listResult = c.ftdiListing;
         hid.listResult = c.hidListing;
-        ftdi.devices()[0].assign("FT1");
-        ftdi.devices()[1].assign("FT2");
-        hid.devices()[0].assign("HID1");
-        hid.devices()[1].assign("HID2");
         links.serve(LinkKind::Ftdi, ftdi);
         links.serve(LinkKind::Hid, hid);
         links.serve(LinkKind::Lan, lan);

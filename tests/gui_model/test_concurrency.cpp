@@ -164,6 +164,15 @@ class GateLink final : public COM_METHOD {
     bool released_ = false;
 };
 
+template <class Link>
+concept LocksFields = requires(const Link& link) {
+    link.fieldsLock();
+};
+
+// Every getter takes the fields lock, which is not recursive: a window that held it and read a
+// field would deadlock. Only the device model itself can take it; windows hold the operation lock.
+TEST(Concurrency, OnlyTheModelTakesTheFieldsLock) { static_assert(!LocksFields<CurrentLink>); }
+
 TEST(Concurrency, ReadingFieldsDoesNotWaitForAnExchangeInFlight) {
     SharedModel model;
     auto gate = std::make_unique<GateLink>(model.context);

@@ -258,6 +258,22 @@ TEST(HidOpen, SkipsADeviceThatDoesNotOpenAndSharesTheArray) {
     EXPECT_EQ(rig.exchange("STS 1\r"), 2);
 }
 
+// Opening an open device again: a failed reopen leaves the device closed and is reported, so
+// no exchange can run on a lost handle; a successful one works on the new handle.
+TEST(HidOpen, ReopeningAnOpenDeviceReportsAFailedOpen) {
+    for (const bool reopenFails : {false, true}) {
+        SCOPED_TRACE(reopenFails ? "reopen fails" : "reopen succeeds");
+        HidRig rig;
+        FakeHidDevice& device = rig.addController("VMH0001");
+        ASSERT_TRUE(rig.link.Open("VMH0001"));
+        device.openFails = reopenFails;
+        ASSERT_EQ(rig.link.Open("VMH0001"), !reopenFails);
+        EXPECT_EQ(rig.array->devices[0].IsOpen(), !reopenFails);
+        EXPECT_EQ(device.open, !reopenFails);
+        EXPECT_EQ(rig.exchange("STS 1\r"), reopenFails ? 2 : 0);
+    }
+}
+
 TEST(HidOpen, DestroyingALinkClosesOnlyWhatItOpened) {
     HidRig rig;
     FakeHidDevice& device = rig.addController("VMH0001");

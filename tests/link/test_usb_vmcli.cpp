@@ -15,6 +15,7 @@
 #include "sim/sim_link.h"
 #include "tests/support/fake_ftdi.h"
 #include "tests/support/fake_hid.h"
+#include "tests/support/pipe_support.h"
 #include "tests/support/run_tool.h"
 
 namespace vm::test {
@@ -39,9 +40,9 @@ struct UsbTool {
     }
     FakeHidDevice& addHid(const std::string& serial) { return hid->addDevice(serial, simulator()); }
 
-    std::string run(std::vector<std::string> words) {
+    std::string run(std::vector<std::string> words, cli::System* system = nullptr) {
         cli::RealLinkFactory links(ftdi, hid);
-        cli::Environment env{console, clock, links};
+        cli::Environment env{console, clock, links, system};
         words.insert(words.begin(), "vmcli");
         cli::RunVmcli(env, std::move(words));
         return console.take();
@@ -143,6 +144,87 @@ TEST(UsbVmcli, LinkOrderSelectorsAndListing) {
         EXPECT_EQ(device ? static_cast<int>(device->lines.size()) : 0, c.hidLines) << c.what;
         EXPECT_FALSE(bridge && bridge->open) << c.what << ": the bridge stays open";
         EXPECT_FALSE(device && device->open) << c.what << ": the HID device stays open";
+    }
+}
+
+// "SERV N", "CMON N" and the number prompt open the controller the listing printed under N: the
+// FTDI record at that index of the whole list, or the HID device in that slot. A number the
+// listing did not print (past the list, a bridge of another kind) opens nothing.
+TEST(UsbVmcli, PipeServerOpensTheDeviceListedUnderItsNumber) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> bridges;  // serial, description
+        std::vector<std::string> hidDevices;
+        std::vector<std::string> words;
+        std::string keys;
+        std::vector<std::string> tried;   // the serials of the "Trying to open" lines
+        std::vector<std::string> opened;  // the devices opened for serving
+    };
+    const std::pair<std::string, std::string> other{"FT0OTHER", "USB Serial Converter"};
+    const Case cases[] = {
+        {"bridge at index 0",
+         {{"VM000001", kDescription}},
+         {},
+         {"SERV", "0"},
+         "",
+         {"VM000001"},
+         {"VM000001"}},
+        {"bridge at index 1",
+         {other, {"VM000002", kDescription}},
+         {},
+         {"CMON", "1"},
+         "",
+         {"VM000002"},
+         {"VM000002"}},
+        {"a bridge of another kind is not listed",
+         {other, {"VM000002", kDescription}},
+         {},
+         {"SERV", "0"},
+         "",
+         {""},
+         {}},
+        {"number past the listing", {{"VM000001", kDescription}}, {}, {"SERV", "1"}, "", {""}, {}},
+        {"HID device in slot 0", {}, {"VMH0001", "VMH0002"}, {"SERV", "0"}, "", {"VMH0001"}, {"VMH0001"}},
+        {"HID device in slot 1, asked", {}, {"VMH0001", "VMH0002"}, {"SERV"}, "1", {"VMH0002"}, {"VMH0002"}},
+        {"both listings, asked twice",
+         {{"VM000001", kDescription}},
+         {"VMH0001", "VMH0002"},
+         {"CMON"},
+         "01",
+         {"VM000001", "VMH0002"},
+         {"VM000001", "VMH0002"}},
+    };
+    const std::string trying = "\n-> Trying to open device with serial: ";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PrivatePipeDirectory dir;
+        FakeSystem system;
+        system.serving = false;
+        UsbTool tool;
+        for (const auto& [serial, description] : c.bridges)
+            tool.ftdi->addBridge(serial, description, tool.simulator());
+        for (const auto& serial : c.hidDevices) tool.addHid(serial);
+        tool.console.addKeys(c.keys);
+        const std::string output = tool.run(c.words, &system);
+
+        std::vector<std::string> tried;
+        for (auto at = output.find(trying); at != std::string::npos; at = output.find(trying, at + 1)) {
+            const auto begin = at + trying.size();
+            tried.push_back(output.substr(begin, output.find('\n', begin) - begin));
+        }
+        EXPECT_EQ(tried, c.tried) << output;
+        // Without a device to serve the tool goes on as a client, which opens a device of its own.
+        if (c.opened.empty()) {
+            EXPECT_NE(output.find(" NO DEVICES FOUND\n"), std::string::npos) << output;
+            continue;
+        }
+        EXPECT_NE(output.find("\n-> Using Pipename: SamplePipe\n"), std::string::npos) << output;
+        std::vector<std::string> opened;
+        for (std::size_t i = 0; i < tool.ftdi->bridgeCount(); ++i)
+            if (tool.ftdi->bridge(i).openCount > 0) opened.push_back(tool.ftdi->bridge(i).serial);
+        for (std::size_t i = 0; i < c.hidDevices.size(); ++i)
+            if (tool.hid->device(i).openCount > 0) opened.push_back(c.hidDevices[i]);
+        EXPECT_EQ(opened, c.opened);
     }
 }
 
