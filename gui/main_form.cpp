@@ -200,9 +200,9 @@ void TMainForm::setGridColumns(int count) {
     // writes columns 8 and 9 before it decides to show them) are there when it grows again.
     columnCount_ = count;
     for (int c = 0; c < grid_->columnCount(); ++c) {
-        const GridColumnSpec& spec = kGridColumns[static_cast<std::size_t>(c)];
-        grid_->setColumnWidth(c, spec.width);
-        grid_->setColumnHidden(c, c >= count || spec.width == 0);
+        const GridColumnSpec& layout = kGridColumns[static_cast<std::size_t>(c)];
+        grid_->setColumnWidth(c, layout.width);
+        grid_->setColumnHidden(c, c >= count || layout.width == 0);
     }
 }
 
