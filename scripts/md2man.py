@@ -7,7 +7,8 @@ the pages that `man` shows from them, so the two cannot drift. Only what the pag
     # name(1) -- one-line summary      title line (first line of the file)
     ## HEADING                          section
     ### Heading                         subsection
-    - `TERM`: text                      tagged paragraph (term in bold)
+    - `TERM`: text                      tagged paragraph (the term: everything before the first
+                                        ": " outside backticks, so "`A`, `B` (note): text" works)
     - text                              bullet
     (four-space indented lines)         example, shown verbatim
     blank line                          paragraph break
@@ -21,7 +22,19 @@ import re
 import sys
 
 TITLE = re.compile(r"^# (?P<name>[\w.-]+)\((?P<section>\d)\) -- (?P<summary>.+)$")
-TAGGED = re.compile(r"^- `(?P<term>[^`]+)`: (?P<text>.*)$")
+
+
+def tagged(item):
+    """Splits a list item "`TERM` ...: text" into term and text; None when it has no such term."""
+    if not item.startswith("`"):
+        return None
+    ticks = 0
+    for i, c in enumerate(item):
+        if c == "`":
+            ticks += 1
+        elif c == ":" and ticks % 2 == 0 and item[i + 1:i + 2] == " ":
+            return item[:i], item[i + 2:]
+    return None
 
 
 def escape(text):
@@ -93,9 +106,8 @@ def convert(source_lines):
         elif line.startswith("### "):
             out.append(".SS " + escape(line[4:].strip()))
             paragraph_open = False
-        elif (t := TAGGED.match(line)) is not None:
-            out += [".TP", "\\fB" + escape(t.group("term")).replace("-", "\\-") + "\\fR"]
-            out.append(inline(t.group("text")))
+        elif line.startswith("- ") and (t := tagged(line[2:])) is not None:
+            out += [".TP", inline(t[0]), inline(t[1])]
             paragraph_open = True
         elif line.startswith("- "):
             out += [".IP \\(bu 2", inline(line[2:])]
