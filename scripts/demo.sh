@@ -47,9 +47,9 @@ start_sim() {
 # The default controller port when it is free, otherwise any free port.
 start_sim 2048 || start_sim 0 || { cat "$work/vmsim.log"; exit 1; }
 port=$(cut -d' ' -f1 "$work/ready")
-if [[ "$port" != 2048 ]]; then
-    export VM_LAN_PORT="$port"  # the LAN link's port override; unset, vmcli uses 2048
-fi
+# The LAN link's port override (unset, vmcli uses 2048); set even for 2048, so that a value left
+# in the caller's environment cannot send the session to another port.
+export VM_LAN_PORT="$port"
 echo "vmsim (pid $sim_pid) listens on 127.0.0.1:$port"
 
 run() {

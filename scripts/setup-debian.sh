@@ -6,6 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libftdi1-dev libhidapi-dev
   iproute2
+  lintian man-db
   pybind11-dev python3-dev python3-pytest python3-tango
   clang libclang-rt-14-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev fonts-dejavu-core

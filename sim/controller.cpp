@@ -1,5 +1,6 @@
 #include "sim/controller.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "sim/model.h"
@@ -137,7 +138,12 @@ bool Controller::useStateFile(const std::string& path, std::string* error) {
     std::lock_guard lock(mutex_);
     std::error_code ec;
     if (std::filesystem::exists(path, ec) && !LoadState(*model_, path, error)) return false;
-    model_->persist = [path](const Model& model) { SaveState(model, path); };
+    model_->persist = [path](const Model& model) {
+        if (SaveState(model, path)) return true;
+        std::fprintf(stderr, "vmsim: cannot write the state file %s; the command is answered CNR\n",
+                     path.c_str());
+        return false;
+    };
     return true;
 }
 

@@ -93,7 +93,7 @@ std::string SetNetwork(Model& model, const Request& r) {
         settings[i] = static_cast<int>(*value);
     }
     model.front.network = settings;
-    if (model.persist) model.persist(model);
+    if (model.persist && !model.persist(model)) return kCannotRead;
     return Ack("IPS");
 }
 
@@ -119,7 +119,7 @@ void RegisterFrontEndCommands(CommandTable& table) {
     table.add("CSS", StoreChannel);
     table.add("STF", NoArguments([](Model& m) {
                   m.front.flash = m.front.memory;
-                  if (m.persist) m.persist(m);
+                  if (m.persist && !m.persist(m)) return kCannotRead;
                   return Ack("STF");
               }));
     table.add("IPR", NoArguments([](Model& m) {

@@ -10,6 +10,7 @@
 #include "sim/controller.h"
 #include "sim/model.h"
 #include "sim/options.h"
+#include "sim/state_file.h"
 #include "sim/tcp_server.h"
 
 namespace {
@@ -43,6 +44,10 @@ int main(int argc, char** argv) {
     if (options->help) {
         std::fputs(kSimUsage, stdout);
         return 0;
+    }
+    if (!options->stateFile.empty() && !CanWriteState(options->stateFile, &error)) {
+        std::fprintf(stderr, "vmsim: --state %s\n", error.c_str());
+        return 2;
     }
 
     // Signals are taken by sigwait below; every thread started from here on inherits the mask.

@@ -171,8 +171,9 @@ struct Model {
     std::int64_t nowUs = 0;
     // The closed loop of the front end ("FBEN" and the other closed-loop lines).
     ClosedLoop closedLoop;
-    // Called after "STF" and "IPS" so the controller can write its state file.
-    std::function<void(const Model&)> persist;
+    // Called after "STF" and "IPS" so the controller can write its state file; false when the
+    // write failed, and the command is then answered with an error instead of its acknowledgement.
+    std::function<bool(const Model&)> persist;
     // The firmware-update state of every unit that took part in an update.
     FirmwareUnits firmware;
 

@@ -39,6 +39,14 @@ bool SaveState(const Model& model, const std::string& path) {
     return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
+bool CanWriteState(const std::string& path, std::string* error) {
+    const std::string temporary = path + ".tmp";
+    const bool ok = static_cast<bool>(std::ofstream(temporary, std::ios::app));
+    if (ok) std::remove(temporary.c_str());
+    if (!ok && error) *error = path + ": cannot be written (does its directory exist?)";
+    return ok;
+}
+
 bool LoadState(Model& model, const std::string& path, std::string* error) {
     std::ifstream in(path);
     if (!in) {

@@ -195,6 +195,12 @@ TEST(Controller, UserMemoryRoundTripsThroughTheStateFile) {
     });
 }
 
+TEST(Controller, AStateFileThatCannotBeWrittenTurnsTheAcknowledgementIntoAnError) {
+    Rig rig;
+    ASSERT_TRUE(rig.controller.useStateFile("/nonexistent-vmsim-dir/state", nullptr));
+    rig.expect({{"STF\r", "CNR\r"}, {"IPS 0 10 0 0 7 255 255 0 0 10 0 0 1\r", "CNR\r"}});
+}
+
 TEST(Controller, BadStateFilesAreRefused) {
     const std::string lines[] = {
         "network 1 2 3\n",

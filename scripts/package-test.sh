@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# Builds the Debian packages from build/default and tests them as a user would meet them:
+# lintian, the programs run from a temporary root that the packages are unpacked into, the bash
+# completion, the manual pages, and every command of docs/usage.md against a vmsim on 127.0.0.1.
+# Needs a finished build in build/default (scripts/test.sh makes it). Exits non-zero on any
+# failure; every process it starts is stopped by its id when it ends.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+build=$repo/build/default
+python=/usr/bin/python3  # Debian's interpreter: the one the package is built for
+
+work=$(mktemp -d)
+root=$work/root
+failures=0
+cleanup() {
+    local pids
+    pids=$(jobs -p)
+    if [[ -n "$pids" ]]; then
+        kill $pids 2> /dev/null || true
+        wait $pids 2> /dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap "exit 130" INT TERM
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+echo "== packages"
+cmake --build "$build" -j2 --target vm_package_files > /dev/null
+rm -rf "$build/packages"
+(cd "$build" && cpack -G DEB > "$work/cpack.log") || { cat "$work/cpack.log"; exit 1; }
+debs=("$build"/packages/*.deb)
+for name in vmcontrol python3-vellumotor vellumotor-tango; do
+    ls "$build"/packages/"${name}"_*.deb > /dev/null 2>&1 || fail "no package $name"
+done
+
+echo "== lintian"
+# Errors and warnings fail; the informational tags left are listed in docs/install.md.
+lintian --allow-root --fail-on error,warning "${debs[@]}" || fail "lintian"
+
+echo "== programs from the unpacked packages"
+for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$root"; done
+bin=$root/usr/bin
+pythonpath=$root/usr/lib/python3/dist-packages
+[[ "$("$bin/vmcli" /ver)" == "Version: VMCLI.6.0.20190715" ]] || fail "vmcli /ver"
+"$bin/vmsim" --help | grep "^usage: vmsim" > /dev/null || fail "vmsim --help"
+status=0
+"$bin/vmsim" --state "$work/missing/state" 2> "$work/state.err" || status=$?
+[[ $status == 2 ]] && grep -q "cannot be written" "$work/state.err" || fail "vmsim --state in a missing directory (exit $status)"
+where=$(PYTHONPATH=$pythonpath PYTHONDONTWRITEBYTECODE=1 $python -c "import vellumotor; print(vellumotor.__file__)") ||
+    fail "import vellumotor"
+[[ "$where" == "$pythonpath/"* ]] || fail "vellumotor imported from $where, not from the package"
+PYTHONPATH=$pythonpath PYTHONDONTWRITEBYTECODE=1 $python "$bin/vellumotor-tango" --help > /dev/null ||
+    fail "vellumotor-tango --help"
+
+echo "== bash completion"
+completion=$root/usr/share/bash-completion/completions/vmcli
+# Prints the completions of a command line, from a bash started for the test without profiles.
+complete_line() {
+    env -i PATH=/usr/bin:/bin bash --norc --noprofile -c '
+        source "$1"
+        COMP_LINE=$2 COMP_POINT=${#2}
+        read -ra COMP_WORDS <<< "$2"
+        [[ $2 == *" " ]] && COMP_WORDS+=("")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        _vmcli
+        printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" "$1"
+}
+[[ "$(complete_line "vmcli MO" | sort | tr '\n' ' ')" == "MOV modlist " ]] || fail "vmcli MO does not complete to MOV and modlist"
+complete_line "vmcli @S" | grep -x "@SERV" > /dev/null || fail "vmcli @S does not complete to @SERV"
+complete_line "vmcli DEVMODE @CMON:x MOV 1 ASPEN1-" | grep -x "ASPEN1-ENC" > /dev/null || fail "stage types after MOV"
+[[ -z "$(complete_line "vmcli STS 1 ")" ]] || fail "STS takes no stage type"
+# The completion's word lists against the program: the dispatch table and the stage list.
+words_of() { env -i bash --norc --noprofile -c "source '$completion'; printf '%s\n' \$$1" | sort; }
+diff <(words_of _vmcli_commands) \
+    <({ grep -o '^    {"[A-Za-z]*",' cli/dispatch.cpp | tr -d ' {",'; printf '%s\n' /USB /type /LAN /ver; } | sort) ||
+    fail "the completion's command words differ from cli/dispatch.cpp"
+diff <(words_of _vmcli_stages) <("$bin/vmcli" /type | sed -n '/^List of stage types:/,/^$/p' | sed '1d;/^$/d' | sort) ||
+    fail "the completion's stage types differ from vmcli /type"
+# The manual names every command word.
+for word in $(words_of _vmcli_commands); do
+    grep -q -- "\`$word" docs/man/vmcli.1.md || fail "docs/man/vmcli.1.md does not describe $word"
+done
+
+echo "== manual pages"
+for program in "$bin"/*; do
+    [[ -e "$root/usr/share/man/man1/$(basename "$program").1.gz" ]] || fail "no manual page for $(basename "$program")"
+done
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 > /dev/null)
+    [[ -z "$warnings" ]] || fail "man warns on $(basename "$page"): $warnings"
+done
+
+echo "== docs/usage.md"
+# Every command of the page's code blocks runs, from the unpacked packages, against vmsim on
+# 127.0.0.1. vmsim gets a free port (and discovery on any port) through a wrapper on PATH, so the
+# page can say 2048 and the test still never collides with another vmsim on the machine.
+port=$($python -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/wrap" && mkdir -m 0700 "$work/pipes"
+cat > "$work/wrap/vmsim" << EOF
+#!/bin/sh
+exec "$bin/vmsim" "\$@" --port $port --discovery-port 0 --ready-file "$work/ready"
+EOF
+chmod +x "$work/wrap/vmsim"
+run_usage() {
+    local line=$1 output
+    case "$line" in
+        *"/LAN"* | *"--bind"*) fail "docs/usage.md: '$line' would leave 127.0.0.1" ;;
+        "cmake "*) echo "   (skipped, the build that made these packages: $line)" ;;
+        "export PATH="*) echo "   (skipped, the packages are on PATH instead: $line)" ;;
+        "bash scripts/fuzz.sh"*) echo "   (skipped, scripts/test.sh runs the fuzz targets: $line)" ;;
+        vmsim*"&")
+            echo "   \$ $line"
+            rm -f "$work/ready"
+            eval "$line"
+            for _ in $(seq 100); do
+                [[ -s "$work/ready" ]] && break
+                sleep 0.05
+            done
+            [[ -s "$work/ready" ]] || fail "docs/usage.md: '$line' did not start"
+            ;;
+        "vmcli SERV:"*"&" | "vmcli CMON:"*"&")
+            echo "   \$ $line"
+            local name=${line#vmcli ?????}
+            name=${name%% *}
+            eval "$line"
+            for _ in $(seq 100); do
+                [[ -S "$VM_PIPE_DIR/${name}SR" ]] && break
+                sleep 0.05
+            done
+            ;;
+        "vmcli "* | "ss "*)
+            echo "   \$ $line"
+            output=$(eval "timeout 120 $line" < /dev/null 2>&1) || fail "docs/usage.md: '$line' exited non-zero"
+            if grep -q -e "ERROR: DEVICE NOT FOUND" -e "^err " -e "arguments should be" -e "Command line usage" <<< "$output"; then
+                fail "docs/usage.md: '$line' was refused: $output"
+            fi
+            ;;
+        "kill "*)
+            echo "   \$ $line"
+            eval "$line"
+            for _ in $(seq 100); do
+                [[ -z "$(jobs -rp)" ]] && break
+                sleep 0.05
+            done
+            if [[ -n "$(jobs -rp)" ]]; then
+                fail "docs/usage.md: '$line' left $(jobs -r)"
+                kill -KILL $(jobs -rp) 2> /dev/null || true
+            fi
+            wait 2> /dev/null || true
+            jobs > /dev/null  # forgets the finished jobs, so the next one is %1 again
+            ;;
+        *) fail "docs/usage.md: no rule to run '$line' (add one to scripts/package-test.sh)" ;;
+    esac
+}
+(
+    export PATH="$work/wrap:$bin:/usr/bin:/bin" VM_LAN_PORT=$port VM_PIPE_DIR=$work/pipes HOME=$work
+    unset DISPLAY WAYLAND_DISPLAY
+    trap 'pids=$(jobs -p); if [[ -n "$pids" ]]; then kill $pids; wait $pids; fi 2> /dev/null || true' EXIT
+    failures=0
+    previous=""
+    while IFS= read -r line; do
+        # Code lines: indented four spaces, after a blank line or another code line.
+        if [[ "$line" == "    "* && ( -z "$previous" || "$previous" == "    "* ) ]]; then
+            command=${line#    }
+            command=${command%%  #*}
+            run_usage "$command"
+        fi
+        [[ "$line" == "    "* || -z "$line" ]] && previous=$line || previous="text"
+    done < docs/usage.md
+    [[ -z "$(jobs -rp)" ]] || fail "docs/usage.md leaves programs running: $(jobs -r)"
+    exit "$failures"
+) < /dev/null || failures=$((failures + $?))
+
+if ((failures > 0)); then
+    echo "package tests: $failures failure(s)"
+    exit 1
+fi
+echo "package tests: all passed"
