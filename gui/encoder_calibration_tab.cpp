@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QPen>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -31,8 +32,9 @@ QLineSeries* Series(QChart* chart, const QString& name, const QColor& color, QAb
                     QAbstractAxis* y) {
     auto* series = new QLineSeries(chart);
     series->setName(name);
-    series->setColor(color);
     chart->addSeries(series);
+    // After addSeries, which gives the series the theme's colour.
+    series->setPen(QPen(color, 1.5));
     series->attachAxis(x);
     series->attachAxis(y);
     return series;
