@@ -79,7 +79,7 @@ TFormDiagnostic::TFormDiagnostic(AppContext& context, TMainForm& main, QWidget* 
     (new QVBoxLayout(diagnostic))->addWidget(monitor);
     tabs_->addTab(diagnostic, "Diagnostic");
 
-    encoderTab_ = new TEncoderCalibrationTab(tabs_);
+    encoderTab_ = new TEncoderCalibrationTab(context_, *this, tabs_);
     tabs_->addTab(encoderTab_, "Encoder Calibration");
 
     auto* driver = new QWidget(tabs_);
@@ -159,6 +159,8 @@ void TFormDiagnostic::buildDriverTab(QWidget* tab) {
     layout->addLayout(left, 1);
     layout->addWidget(characteristics, 2);
 }
+
+bool TFormDiagnostic::busy() const { return worker_ != nullptr || encoderTab_->busy(); }
 
 bool TFormDiagnostic::tabShown(Tab tab) const { return tabs_->isTabVisible(tab); }
 

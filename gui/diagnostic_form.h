@@ -44,7 +44,8 @@ class TFormDiagnostic final : public QWidget {
     void saveResult();
     void closeSequence();
 
-    bool busy() const { return worker_ != nullptr; }
+    // A worker of this window or of the encoder tab runs.
+    bool busy() const;
     bool tabShown(Tab tab) const;
     const DetectedModules& detectedModules() const { return detected_; }
     DiagnosticChannel diagnosticChannel() const { return channel_; }
@@ -59,6 +60,9 @@ class TFormDiagnostic final : public QWidget {
     QLineSeries* pushSeries() const { return push_; }
     QLineSeries* pullSeries() const { return pull_; }
     TEncoderCalibrationTab& encoderTab() const { return *encoderTab_; }
+    QPushButton* closeButton() const { return close_; }
+    QPushButton* saveButton() const { return saveResult_; }
+    QPushButton* checkButton() const { return check_; }
 
     // The report as "Save Result" writes it, with the measurement log given.
     QByteArray report(const QByteArray* measurementLog) const;
