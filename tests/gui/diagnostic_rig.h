@@ -81,4 +81,16 @@ struct DiagnosticRig : GuiRig {
     }
 };
 
+// PATH for one test: a directory of our own first.
+class PathPrefix {
+  public:
+    explicit PathPrefix(const QString& dir) : saved_(qgetenv("PATH")) {
+        qputenv("PATH", (dir + ":").toLocal8Bit() + saved_);
+    }
+    ~PathPrefix() { qputenv("PATH", saved_); }
+
+  private:
+    QByteArray saved_;
+};
+
 }  // namespace vm::gui::test
