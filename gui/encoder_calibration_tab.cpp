@@ -51,6 +51,34 @@ QLineSeries* Series(QChart* chart, const QString& name, const QColor& color, QAb
     return series;
 }
 
+// The points a chart of the window needs: per time slot of the visible span its lowest and its
+// highest point, in time order. A fast link gives some 100000 samples in 10 s, far more than the
+// chart has pixels, and drawing them all would take the event loop's time for nothing.
+QList<QPointF> Envelope(const QList<QPointF>& points, double from, double span) {
+    constexpr int kSlots = 1000;
+    if (points.size() <= 2 * kSlots) return points;
+    QList<QPointF> out;
+    out.reserve(2 * kSlots + 2);
+    qsizetype i = 0;
+    for (int slot = 0; slot < kSlots && i < points.size(); ++slot) {
+        const double end = from + span * (slot + 1) / kSlots;
+        if (points[i].x() >= end && slot + 1 < kSlots) continue;
+        QPointF low = points[i];
+        QPointF high = points[i];
+        for (; i < points.size() && (points[i].x() < end || slot + 1 == kSlots); ++i) {
+            if (points[i].y() < low.y()) low = points[i];
+            if (points[i].y() > high.y()) high = points[i];
+        }
+        if (low.x() <= high.x()) {
+            out << low;
+            if (high != low) out << high;
+        } else {
+            out << high << low;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 TEncoderCalibrationTab::TEncoderCalibrationTab(AppContext& context, TFormDiagnostic& host, QWidget* parent)
@@ -293,8 +321,8 @@ void TEncoderCalibrationTab::refresh() {
     };
     trim(analogPoints_);
     trim(differentialPoints_);
-    analogSeries->replace(analogPoints_);
-    differentialSeries->replace(differentialPoints_);
+    analogSeries->replace(Envelope(analogPoints_, from, kTimeWindowS));
+    differentialSeries->replace(Envelope(differentialPoints_, from, kTimeWindowS));
 }
 
 void TEncoderCalibrationTab::measurementEnded() {
@@ -401,12 +429,11 @@ void TEncoderCalibrationTab::startAutoCalibration() {
     setCalibrationControls(false);
     calibrationTemperature_ = static_cast<int>(DecimalValue(temperature->currentText()));
     status->setText("Calibration handed to vmcli; the link is reopened when it ends");
+    cancelReopenButton->show();
     calibration_ = new TOEMAutoCalibration(context_, this);
     connect(calibration_, &TOEMAutoCalibration::linkClosed, this, &TEncoderCalibrationTab::launchTool);
-    connect(calibration_, &TOEMAutoCalibration::reopening, this, [this] {
-        status->setText("Reopening the controller link...");
-        cancelReopenButton->show();
-    });
+    connect(calibration_, &TOEMAutoCalibration::reopening, this,
+            [this] { status->setText("Reopening the controller link..."); });
     connect(calibration_, &TOEMAutoCalibration::reopened, this,
             [this] { calibrationEnded("Controller link reopened"); });
     connect(calibration_, &TOEMAutoCalibration::gaveUp, this, [this](bool cancelled) {
