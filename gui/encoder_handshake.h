@@ -23,6 +23,13 @@ inline constexpr int kPauseChecks = 10000;
 // acknowledge. On false the request has been withdrawn again.
 template <class Interrupted>
 bool BorrowLink(EncoderHandshake& handshake, Clock& clock, int checks, Interrupted interrupted) {
+    // An acknowledge still standing from the previous borrower's pause (the sampler clears it just
+    // after it sees the request withdrawn) must not be taken for this one.
+    for (int check = 0; check < checks && handshake.pauseAck.load() && !interrupted(); ++check) {
+        clock.sleepMs(1);
+        std::this_thread::yield();
+    }
+    if (handshake.pauseAck.load()) return false;
     handshake.linkRequest.store(true);
     for (int check = 0; check < checks; ++check) {
         if (handshake.pauseAck.load()) return true;
