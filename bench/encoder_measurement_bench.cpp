@@ -136,6 +136,10 @@ void BM_ManualMeasurement(benchmark::State& state) {
         state.SkipWithError("the TCP server did not start");
         return;
     }
+    // One unmeasured round first: the first window run pays for the chart's and the fonts' first
+    // use, and the first connections warm the server.
+    WindowMeasurement(server.tcp.port());
+    BareLoop(server.tcp.port());
     std::vector<double> window, bare, blocks;
     bool windowFirst = true;
     for (auto _ : state) {
@@ -157,7 +161,7 @@ void BM_ManualMeasurement(benchmark::State& state) {
     state.counters["ratio"] = Median(window) / Median(bare);
     state.counters["longest_block_ms"] = *std::max_element(blocks.begin(), blocks.end());
 }
-BENCHMARK(BM_ManualMeasurement)->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(BM_ManualMeasurement)->Unit(benchmark::kMillisecond)->Iterations(6);
 
 }  // namespace
 
