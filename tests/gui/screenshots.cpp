@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTest>
 #include <QTableWidget>
+#include <QTest>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -95,6 +95,8 @@ const std::vector<Shot> kShots = {
      [](GuiRig& rig) -> QWidget* {
          vm::gui::TFormDiagnostic& diag = OpenDiagnostic(rig, vm::gui::TFormDiagnostic::kTabEncoder);
          vm::gui::TEncoderCalibrationTab& tab = diag.encoderTab();
+         // The measurement log goes to the temporary directory, not into the working copy.
+         tab.logPath = QDir::temp().filePath("vm-screenshots-VMdiag.log");
          QListWidgetItem* item = tab.channelList->item(0);
          tab.channelList->setCurrentItem(item);
          Q_EMIT tab.channelList->itemClicked(item);
