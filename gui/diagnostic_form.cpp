@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QShowEvent>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -182,6 +183,8 @@ void TFormDiagnostic::openFromMenu() {
 
 void TFormDiagnostic::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // Only when the program shows the window, not when the window system restores it.
+    if (event->spontaneous()) return;
     monitorList_->clear();
     encoderTab_->highBar->setValue(0);
     encoderTab_->lowBar->setValue(0);
