@@ -7,6 +7,7 @@
 #include "gui/app_context.h"
 #include "gui/cabinet_select_form.h"
 #include "gui/dc_set_form.h"
+#include "gui/diagnostic_form.h"
 #include "gui/emergency_panel_form.h"
 #include "gui/ip_connect_form.h"
 #include "gui/ip_setup_form.h"
@@ -18,21 +19,23 @@ namespace vm::gui {
 Windows::Windows(AppContext& context, const QStringList& arguments) {
     main_ = std::make_unique<TMainForm>(context, arguments);
     scanModules_ = std::make_unique<TFormScanModules>();
+    diagnostic_ = std::make_unique<TFormDiagnostic>(context, *main_);
     cabinetSelect_ = std::make_unique<TFormCabinetSelect>(context, *main_);
     emergencyPanel_ = std::make_unique<TFormEmergencyPanel>(context, *main_);
     dcSet_ = std::make_unique<TFormDCSet>(context, *main_);
     ipSetup_ = std::make_unique<TFormIPSetup>(context, *main_);
     ipConnect_ = std::make_unique<TFormIPConnect>(context, *main_);
     main_->setWindows({.scanModules = scanModules_.get(),
+                       .diagnostic = diagnostic_.get(),
                        .cabinetSelect = cabinetSelect_.get(),
                        .emergencyPanel = emergencyPanel_.get(),
                        .dcSet = dcSet_.get(),
                        .ipSetup = ipSetup_.get(),
                        .ipConnect = ipConnect_.get()});
     // Closing the main window ends the program even while another window is shown.
-    for (QWidget* window :
-         std::initializer_list<QWidget*>{scanModules_.get(), cabinetSelect_.get(), emergencyPanel_.get(),
-                                         dcSet_.get(), ipSetup_.get(), ipConnect_.get()})
+    for (QWidget* window : std::initializer_list<QWidget*>{scanModules_.get(), diagnostic_.get(),
+                                                           cabinetSelect_.get(), emergencyPanel_.get(),
+                                                           dcSet_.get(), ipSetup_.get(), ipConnect_.get()})
         window->setAttribute(Qt::WA_QuitOnClose, false);
 }
 
@@ -43,6 +46,7 @@ Windows::~Windows() {
     dcSet_.reset();
     emergencyPanel_.reset();
     cabinetSelect_.reset();
+    diagnostic_.reset();
     scanModules_.reset();
     main_.reset();
 }

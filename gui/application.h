@@ -1,6 +1,6 @@
 #pragma once
 // The desktop program's windows, created in their fixed order: main window, module-scan window,
-// device-selection dialog, emergency panel, DC-level dialog, device IP setup dialog, manual IP connect
+// diagnostic window, device-selection dialog, emergency panel, DC-level dialog, device IP setup dialog, manual IP connect
 // dialog. Only the main window is shown at start; the others are shown on demand and live until the program
 // ends.
 #include <QApplication>
@@ -12,6 +12,7 @@ namespace vm::gui {
 struct AppContext;
 class TMainForm;
 class TFormScanModules;
+class TFormDiagnostic;
 class TFormCabinetSelect;
 class TFormEmergencyPanel;
 class TFormDCSet;
@@ -27,6 +28,7 @@ class Windows {
 
     TMainForm& main() { return *main_; }
     TFormScanModules& scanModules() { return *scanModules_; }
+    TFormDiagnostic& diagnostic() { return *diagnostic_; }
     TFormCabinetSelect& cabinetSelect() { return *cabinetSelect_; }
     TFormEmergencyPanel& emergencyPanel() { return *emergencyPanel_; }
     TFormDCSet& dcSet() { return *dcSet_; }
@@ -36,6 +38,7 @@ class Windows {
   private:
     std::unique_ptr<TMainForm> main_;
     std::unique_ptr<TFormScanModules> scanModules_;
+    std::unique_ptr<TFormDiagnostic> diagnostic_;
     std::unique_ptr<TFormCabinetSelect> cabinetSelect_;
     std::unique_ptr<TFormEmergencyPanel> emergencyPanel_;
     std::unique_ptr<TFormDCSet> dcSet_;

@@ -23,6 +23,7 @@
 
 #include "gui/app_context.h"
 #include "gui/cabinet_select_form.h"
+#include "gui/diagnostic_form.h"
 #include "gui/ip_connect_form.h"
 #include "gui/ip_setup_form.h"
 #include "gui/scan_modules_form.h"
@@ -128,6 +129,9 @@ void TMainForm::buildMenus() {
     actionScan_ = add("actionAvailableChannels", "Get &Available Channels", &TMainForm::startModuleScan,
                       QKeySequence("Ctrl+A"));
     actionDiagnostic_ = add("actionDiagnostic", "&Diagnostic / Calibration", nullptr, QKeySequence("Ctrl+D"));
+    connect(actionDiagnostic_, &QAction::triggered, this, [this] {
+        if (windows_.diagnostic) windows_.diagnostic->openFromMenu();
+    });
     fileMenu_->addSeparator();
     actionDcLevel_ = add("actionSetDcLevel", "Set DC Level", nullptr, QKeySequence("Ctrl+S"));
     fileMenu_->addSeparator();

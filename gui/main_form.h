@@ -29,6 +29,7 @@ class TModuleScan;
 class TFormEmergencyPanel;
 class TFormDCSet;
 class TOEMGetPosition;
+class TFormDiagnostic;
 
 enum class ConnectionState { None, OneDevice, SeveralDevices };
 
@@ -51,6 +52,7 @@ class TMainForm final : public QMainWindow {
     // The windows this one opens; they are created after it.
     struct Windows {
         TFormScanModules* scanModules = nullptr;
+        TFormDiagnostic* diagnostic = nullptr;
         TFormCabinetSelect* cabinetSelect = nullptr;
         TFormEmergencyPanel* emergencyPanel = nullptr;
         TFormDCSet* dcSet = nullptr;

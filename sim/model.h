@@ -69,7 +69,9 @@ struct DriveMeasurement {
     std::int64_t resultNf = 0;                    // the last finished capacitance measurement
     bool amplifierMeasured = false;
     // Point i (0 to 511) of the amplifier's transfer table: a ramp over the 8-bit range.
-    static std::int64_t AmplifierValue(std::int64_t i) { return i * 255 / 511; }
+    // The push half (points 0 to 255) rises from 0 to the module's full scale of 227, the pull
+    // half (256 to 511) falls back, as a real amplifier's transfer table does.
+    static std::int64_t AmplifierValue(std::int64_t i) { return (i < 256 ? i : 511 - i) * 227 / 255; }
 };
 
 // Extended mode: "FBP" enters it with a rise time that its "FBM" moves use, "FBX" leaves it.

@@ -71,9 +71,10 @@ TEST(DriveEndToEnd, MeasurementsAndExtendedMode) {
     ASSERT_TRUE(rig.sim.ready());
     EXPECT_EQ(rig.run({"SCM", "1"}), "Measuring Capacitance ...\rMeasured Capacitance: 1000 [nF]\n");
     const std::string table = rig.run({"SAM", "1"});
-    EXPECT_TRUE(table.starts_with("Measuring Amplifier ...\rAmplifier Measurement\n0:0\t1:0\t2:0\t3:1\t"))
+    EXPECT_TRUE(table.starts_with("Measuring Amplifier ...\rAmplifier Measurement\n0:0\t1:0\t2:1\t3:2\t"))
         << table;
-    EXPECT_TRUE(table.ends_with("\t1FF:FF\t\n\n")) << table;
+    EXPECT_TRUE(table.find("\tFF:E3\t\n100:E3\t") != std::string::npos) << table;
+    EXPECT_TRUE(table.ends_with("\t1FF:0\t\n\n")) << table;
     EXPECT_EQ(rig.run({"FBP", "1", "ASPEN1", "4"}), "_FBP\n");
     EXPECT_EQ(rig.run({"FBM", "1", "1", "200"}), "_FBM\n");
     EXPECT_EQ(rig.run({"STS", "1"}), "STATUS : MOVE\n");

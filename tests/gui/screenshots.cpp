@@ -1,16 +1,26 @@
 // Renders the desktop program's real windows to PNG files for docs/ (scripts/screenshots.sh):
 // the windows are built as the program builds them, against the in-process virtual controller.
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QListWidget>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
 #include <QTableWidget>
+#include <QTest>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gui/dc_set_form.h"
+#include "gui/diagnostic_form.h"
 #include "gui/emergency_panel_form.h"
+#include "gui/encoder_calibration_tab.h"
 #include "sim/model.h"
 #include "tests/gui/gui_rig.h"
 
@@ -39,6 +49,17 @@ void StartLab(GuiRig& rig) {
     rig.start();
 }
 
+// The diagnostic window after its module diagnostic, on the given tab.
+vm::gui::TFormDiagnostic& OpenDiagnostic(GuiRig& rig, int tab) {
+    StartLab(rig);
+    vm::gui::TFormDiagnostic& diag = rig.windows->diagnostic();
+    rig.main().findChild<QAction*>("actionDiagnostic")->trigger();
+    vm::gui::test::WaitFor([&diag] { return !diag.busy(); });
+    diag.findChild<QTabWidget*>("tabs")->setCurrentIndex(tab);
+    diag.resize(1000, 640);
+    return diag;
+}
+
 const std::vector<Shot> kShots = {
     {"main-window.png",
      [](GuiRig& rig) -> QWidget* {
@@ -58,6 +79,46 @@ const std::vector<Shot> kShots = {
          QWidget* panel = &rig.windows->emergencyPanel();
          panel->show();
          return panel;
+     }},
+    {"diagnostic-driver-check.png",
+     [](GuiRig& rig) -> QWidget* {
+         vm::gui::TFormDiagnostic& diag = OpenDiagnostic(rig, vm::gui::TFormDiagnostic::kTabDriver);
+         diag.startDriverCheck();
+         vm::gui::test::WaitFor([&diag] { return !diag.busy(); });
+         QComboBox* channels = diag.amplifierChannels();
+         Q_EMIT channels->activated(0);
+         diag.startAmplifierMeasurement();
+         vm::gui::test::WaitFor([&diag] { return !diag.busy(); });
+         return &diag;
+     }},
+    {"encoder-calibration.png",
+     [](GuiRig& rig) -> QWidget* {
+         vm::gui::TFormDiagnostic& diag = OpenDiagnostic(rig, vm::gui::TFormDiagnostic::kTabEncoder);
+         vm::gui::TEncoderCalibrationTab& tab = diag.encoderTab();
+         // The measurement log goes to the temporary directory, not into the working copy.
+         tab.logPath = QDir::temp().filePath("vm-screenshots-VMdiag.log");
+         QListWidgetItem* item = tab.channelList->item(0);
+         tab.channelList->setCurrentItem(item);
+         Q_EMIT tab.channelList->itemClicked(item);
+         tab.temperature->setCurrentIndex(1);
+         Q_EMIT tab.temperature->activated(1);
+         // The detector reader's waits pass at once in virtual time: each lets the sampler answer.
+         vm::gui::EncoderHandshake& h = tab.handshake();
+         rig.clock.setObserver([&h](std::int64_t) {
+             for (int i = 0; i < 1'000'000 && h.linkRequest.load() && !h.pauseAck.load(); ++i)
+                 std::this_thread::yield();
+         });
+         tab.manualSetup->click();
+         tab.getDetector();
+         // About 11 s of controller time in a few milliseconds (the sampler stores a sample per
+         // microsecond against the in-process controller), then one refresh of the chart, grabbed
+         // while the measurement still runs.
+         for (int i = 0; i < 220 && tab.measuring(); ++i) {
+             rig.clock.advanceMs(50);
+             QCoreApplication::processEvents();
+         }
+         QTest::qWait(vm::gui::TEncoderCalibrationTab::kRefreshMs + 5);
+         return &diag;
      }},
 };
 

@@ -1,0 +1,78 @@
+// The automatic encoder calibration end to end: vmsim on 127.0.0.1, the desktop windows on a TCP
+// link to it in real time, and the real vmcli found on PATH, which calibrates and hands the
+// controller back.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QListWidget>
+
+#include "gui/calibration_tool.h"
+#include "gui/encoder_calibration_tab.h"
+#include "link/tcp_com.h"
+#include "tests/gui/diagnostic_rig.h"
+#include "tests/support/sim_process.h"
+
+namespace vm::gui::test {
+namespace {
+
+// The real programs: vmsim on 127.0.0.1, the desktop windows on a TCP link to it in real time,
+// and the real vmcli found on PATH for the calibration.
+TEST(AutoCalibrationEndToEnd, RealToolCalibratesOverTcpAndTheLinkComesBack) {
+    vm::test::SimProcess sim(VMSIM_PATH);
+    ASSERT_TRUE(sim.ready());
+    const QByteArray savedPort = qgetenv("VM_LAN_PORT");
+    qputenv("VM_LAN_PORT", QByteArray::number(sim.port()));
+    PathPrefix path(QFileInfo(VMCLI_PATH).absolutePath());
+    vm::test::TempDir dir{"vm-e2e-diag"};
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(dir.path("")));
+    {
+        SteadyClock clock;
+        StringTextOut out;
+        LinkContext linkContext{LinkSettings::desktop(), clock, out};
+        RecordingPrompts prompts;
+        TestLinkFactory links;
+        links.make = [&linkContext](LinkKind) { return std::make_unique<AbsentLink>(linkContext); };
+        AppContext context(clock, links, prompts);
+        Windows windows(context, {"-", "-"});  // two words that ask for no link
+        auto tcp = std::make_unique<TCP_COM>(linkContext);
+        ASSERT_TRUE(tcp->Open("127.0.0.1"));
+        tcp->selector().assign("127.0.0.1");
+        context.current.replace(std::move(tcp));
+        windows.main().startModuleScan();
+        ASSERT_TRUE(WaitFor([&] { return !windows.main().scanRunning(); }));
+        TFormDiagnostic& diag = windows.diagnostic();
+        diag.openFromMenu();
+        ASSERT_TRUE(WaitFor([&] { return !diag.busy(); }));
+        TEncoderCalibrationTab& tab = diag.encoderTab();
+        tab.tool().allowTerminal = false;
+        QListWidgetItem* item = tab.channelList->findItems("1A", Qt::MatchExactly).value(0);
+        ASSERT_NE(item, nullptr) << Lines(diag.monitorList()).join('\n').toStdString();
+        tab.channelList->setCurrentItem(item);
+        Q_EMIT tab.channelList->itemClicked(item);
+        tab.temperature->setCurrentIndex(1);
+        Q_EMIT tab.temperature->activated(1);
+        bool finished = false;
+        QObject::connect(&tab, &TEncoderCalibrationTab::calibrationFinished,
+                         [&finished] { finished = true; });
+        tab.autoCalibration->click();
+        ASSERT_TRUE(WaitFor([&] { return finished; }, 90000)) << tab.tool().output().toStdString();
+        EXPECT_TRUE(tab.tool().output().contains("- SUCCESS: Calibration complete"))
+            << tab.tool().output().toStdString();
+        EXPECT_EQ(tab.statusText(), "Controller link reopened");
+        EXPECT_TRUE(tab.autoCalibration->isEnabled());
+        EXPECT_TRUE(prompts.shown.empty());
+        // The desktop program has the controller again.
+        EXPECT_FALSE(context.oem.GetCounter(1, 1));
+    }
+    QDir::setCurrent(previousDir);
+    if (savedPort.isNull())
+        qunsetenv("VM_LAN_PORT");
+    else
+        qputenv("VM_LAN_PORT", savedPort);
+}
+
+}  // namespace
+}  // namespace vm::gui::test
