@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/desktop_support.h"
 #include "gui/app_context.h"
 #include "gui/application.h"
 #include "gui/ip_connect_form.h"
@@ -39,25 +40,14 @@ using namespace vm::gui;
 
 double g_qtStartMs = 0;
 
-class SilentPrompts final : public Prompts {
-  public:
-    void message(QWidget*, const QString&, const QString&, PromptIcon) override {}
-    bool askYesNo(QWidget*, const QString&, const QString&, PromptIcon) override { return false; }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-};
+using vm::bench::SilentPrompts;
 
-// A virtual controller served over TCP on a free port, in real time.
-struct Server {
-    explicit Server(std::string rack = "C,O,C,O,R,-")
-        : controller(clock, *vm::sim::ParseRack(rack)), tcp(controller, clock) {
-        std::string error;
-        ok = tcp.start({"127.0.0.1", 0}, &error);
+// A virtual controller on a free port, which the LAN links of the windows find through
+// VM_LAN_PORT.
+struct Server : vm::bench::SimServer {
+    explicit Server(const std::string& rack = "C,O,C,O,R,-") : SimServer(rack) {
         if (ok) ::setenv("VM_LAN_PORT", std::to_string(tcp.port()).c_str(), 1);
     }
-    vm::SteadyClock clock;
-    vm::sim::Controller controller;
-    vm::sim::TcpServer tcp;
-    bool ok = false;
 };
 
 // Builds the windows without a link, connects through the manual IP dialog and runs until the
@@ -75,10 +65,13 @@ double RunToReady(const std::function<void()>& tick = {}, double* buildMs = null
     QObject::connect(&windows.main(), &TMainForm::moduleScanFinished, [&done] { done = true; });
     windows.ipConnect().findChild<QLineEdit*>("editAddress")->setText("127.0.0.1");
     windows.ipConnect().connectToAddress();
-    while (!done) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    // A 1 ms timer wakes the loop, so `tick` sees every pass even when nothing else happens.
+    QTimer wake;
+    QObject::connect(&wake, &QTimer::timeout, [&tick] {
         if (tick) tick();
-    }
+    });
+    wake.start(1);
+    while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double ms = std::chrono::duration<double, std::milli>(Steady::now() - start).count();
     return ms;
 }

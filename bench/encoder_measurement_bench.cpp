@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/desktop_support.h"
 #include "gui/app_context.h"
 #include "gui/application.h"
 #include "gui/diagnostic_form.h"
@@ -43,22 +44,10 @@ constexpr double kRunSeconds = 3.0;
 
 double Ms(Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-class SilentPrompts final : public Prompts {
-  public:
-    void message(QWidget*, const QString&, const QString&, PromptIcon) override {}
-    bool askYesNo(QWidget*, const QString&, const QString&, PromptIcon) override { return false; }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-};
+using vm::bench::SilentPrompts;
 
-struct Server {
-    Server() : controller(clock, *vm::sim::ParseRack("C,O,-,-,-,-")), tcp(controller, clock) {
-        std::string error;
-        ok = tcp.start({"127.0.0.1", 0}, &error);
-    }
-    vm::SteadyClock clock;
-    vm::sim::Controller controller;
-    vm::sim::TcpServer tcp;
-    bool ok = false;
+struct Server : vm::bench::SimServer {
+    Server() : SimServer("C,O,-,-,-,-") {}
 };
 
 std::unique_ptr<vm::COM_METHOD> OpenTcp(const vm::LinkContext& context, std::uint16_t port) {

@@ -26,6 +26,7 @@
 #include <QValueAxis>
 
 #include "gui/app_context.h"
+#include "gui/chart_parts.h"
 #include "gui/encoder_calibration_tab.h"
 #include "gui/main_form.h"
 #include "gui/thread_module_diagnostic.h"
@@ -38,26 +39,6 @@ namespace {
 
 constexpr int kProgressMax = 600;
 constexpr std::uint32_t kAfterStoreMs = 100;
-
-QValueAxis* Axis(QChart* chart, Qt::Alignment side, double low, double high, const QString& title) {
-    auto* axis = new QValueAxis(chart);
-    axis->setRange(low, high);
-    axis->setTitleText(title);
-    chart->addAxis(axis, side);
-    return axis;
-}
-
-QLineSeries* Series(QChart* chart, const QString& name, const QColor& color, QAbstractAxis* x,
-                    QAbstractAxis* y) {
-    auto* series = new QLineSeries(chart);
-    series->setName(name);
-    chart->addSeries(series);
-    // After addSeries, which gives the series the theme's colour.
-    series->setPen(QPen(color, 1.5));
-    series->attachAxis(x);
-    series->attachAxis(y);
-    return series;
-}
 
 QByteArray Bytes(const QString& text) { return text.toLatin1(); }
 
@@ -123,12 +104,12 @@ void TFormDiagnostic::buildDriverTab(QWidget* tab) {
     auto* characteristics = new QGroupBox("Amplifier Characteristics", tab);
     auto* chart = new QChart;
     chart->legend()->hide();
-    auto* input = Axis(chart, Qt::AlignBottom, 0, 255, "Input [Ticks]");
-    auto* output = Axis(chart, Qt::AlignLeft, 0, 255, "Output [ticks]");
-    auto* sensitivity = Axis(chart, Qt::AlignRight, -2, 2, "Sensitivity dout(din)/din (push/pull)");
-    characteristic_ = Series(chart, "Characteristic", Qt::black, input, output);
-    push_ = Series(chart, "Push", Qt::red, input, sensitivity);
-    pull_ = Series(chart, "Pull", Qt::blue, input, sensitivity);
+    auto* input = AddAxis(chart, Qt::AlignBottom, 0, 255, "Input [Ticks]");
+    auto* output = AddAxis(chart, Qt::AlignLeft, 0, 255, "Output [ticks]");
+    auto* sensitivity = AddAxis(chart, Qt::AlignRight, -2, 2, "Sensitivity dout(din)/din (push/pull)");
+    characteristic_ = AddSeries(chart, "Characteristic", Qt::black, input, output);
+    push_ = AddSeries(chart, "Push", Qt::red, input, sensitivity);
+    pull_ = AddSeries(chart, "Pull", Qt::blue, input, sensitivity);
     amplifierChart_ = new QChartView(chart, characteristics);
     amplifierChart_->setObjectName("amplifierChart");
     amplifierChart_->setMinimumSize(360, 240);

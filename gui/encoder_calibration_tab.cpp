@@ -20,6 +20,7 @@
 
 #include "gui/app_context.h"
 #include "gui/calibration_tool.h"
+#include "gui/chart_parts.h"
 #include "gui/diagnostic_form.h"
 #include "gui/grid_layout.h"
 #include "gui/thread_oem_auto_calibration.h"
@@ -30,26 +31,6 @@
 namespace vm::gui {
 
 namespace {
-
-QValueAxis* Axis(QChart* chart, Qt::Alignment side, double low, double high, const QString& title) {
-    auto* axis = new QValueAxis(chart);
-    axis->setRange(low, high);
-    axis->setTitleText(title);
-    chart->addAxis(axis, side);
-    return axis;
-}
-
-QLineSeries* Series(QChart* chart, const QString& name, const QColor& color, QAbstractAxis* x,
-                    QAbstractAxis* y) {
-    auto* series = new QLineSeries(chart);
-    series->setName(name);
-    chart->addSeries(series);
-    // After addSeries, which gives the series the theme's colour.
-    series->setPen(QPen(color, 1.5));
-    series->attachAxis(x);
-    series->attachAxis(y);
-    return series;
-}
 
 // The points a chart of the window needs: per time slot of the visible span its lowest and its
 // highest point, in time order. A fast link gives some 100000 samples in 10 s, far more than the
@@ -121,15 +102,15 @@ TEncoderCalibrationTab::TEncoderCalibrationTab(AppContext& context, TFormDiagnos
     auto* dataLayout = new QVBoxLayout(data);
     auto* chart = new QChart;
     chart->legend()->hide();
-    timeAxis = Axis(chart, Qt::AlignBottom, 0, 10, "Time [s]");
-    analogAxis = Axis(chart, Qt::AlignLeft, 0, 255, "Analog Signal [ticks]");
-    differentialAxis = Axis(chart, Qt::AlignRight, -2, 2, "Differential Count");
-    thresholdAxis = Axis(chart, Qt::AlignTop, 0, 1, QString());
+    timeAxis = AddAxis(chart, Qt::AlignBottom, 0, 10, "Time [s]");
+    analogAxis = AddAxis(chart, Qt::AlignLeft, 0, 255, "Analog Signal [ticks]");
+    differentialAxis = AddAxis(chart, Qt::AlignRight, -2, 2, "Differential Count");
+    thresholdAxis = AddAxis(chart, Qt::AlignTop, 0, 1, QString());
     thresholdAxis->setLabelsVisible(false);
-    analogSeries = Series(chart, "Analog", Qt::black, timeAxis, analogAxis);
-    differentialSeries = Series(chart, "Differential", Qt::red, timeAxis, differentialAxis);
-    highLine = Series(chart, "High", Qt::darkGreen, thresholdAxis, analogAxis);
-    lowLine = Series(chart, "Low", Qt::blue, thresholdAxis, analogAxis);
+    analogSeries = AddSeries(chart, "Analog", Qt::black, timeAxis, analogAxis);
+    differentialSeries = AddSeries(chart, "Differential", Qt::red, timeAxis, differentialAxis);
+    highLine = AddSeries(chart, "High", Qt::darkGreen, thresholdAxis, analogAxis);
+    lowLine = AddSeries(chart, "Low", Qt::blue, thresholdAxis, analogAxis);
     chartView = name(new QChartView(chart, data), "measurementChart");
     chartView->setMinimumSize(360, 220);
     dataLayout->addWidget(chartView, 1);
