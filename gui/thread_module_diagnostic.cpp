@@ -32,37 +32,40 @@ void TModuleDiagnostic::run() {
         return "   >ADRESS -" + QString::number(m) + "- CHANNEL -" + QChar('@' + c) + "-: " + outcome;
     };
 
-    bool statusOk = false;
-    Q_EMIT line("--- REQUEST STATUS OF MODULES  --- ");
-    for (int m : detected) {
-        const auto module = static_cast<std::uint8_t>(m);
-        vmdm.ReadDescriptor(module);
-        const std::uint8_t descriptor = ChannelCount(vmdm.descriptor());
-        for (std::uint8_t c = 1; c <= descriptor; ++c) {
-            if (isInterruptionRequested()) return;
-            const bool ok = !vmdm.Status(module);
-            Q_EMIT line(channelLine(m, c, ok ? " STATUS OK" : " FAILED"));
-            if (!ok) continue;
-            statusOk = true;
-            Q_EMIT amplifierChannel(ChannelItem(module, c));
+    // One pass over the channels of every detected module: the descriptor is read again, each
+    // channel checked and its line shown; true when any channel passed. Passed channels go to
+    // `found`. False as well when the pass was interrupted.
+    bool interrupted = false;
+    auto pass = [&](const auto& check, const char* passed, const char* failed, const auto& found) {
+        bool any = false;
+        for (int m : detected) {
+            const auto module = static_cast<std::uint8_t>(m);
+            vmdm.ReadDescriptor(module);
+            const std::uint8_t descriptor = ChannelCount(vmdm.descriptor());
+            for (std::uint8_t c = 1; c <= descriptor; ++c) {
+                if (isInterruptionRequested()) {
+                    interrupted = true;
+                    return false;
+                }
+                const bool ok = check(module, c);
+                Q_EMIT line(channelLine(m, c, ok ? passed : failed));
+                if (!ok) continue;
+                any = true;
+                found(ChannelItem(module, c));
+            }
         }
-    }
+        return any;
+    };
 
-    bool counterFound = false;
+    Q_EMIT line("--- REQUEST STATUS OF MODULES  --- ");
+    const bool statusOk = pass([&](std::uint8_t m, std::uint8_t) { return !vmdm.Status(m); }, " STATUS OK",
+                               " FAILED", [this](const QString& item) { Q_EMIT amplifierChannel(item); });
+    if (interrupted) return;
     Q_EMIT line("--- CHECKING OPTICAL COUNTERS ---");
-    for (int m : detected) {
-        const auto module = static_cast<std::uint8_t>(m);
-        vmdm.ReadDescriptor(module);
-        const std::uint8_t descriptor = ChannelCount(vmdm.descriptor());
-        for (std::uint8_t c = 1; c <= descriptor; ++c) {
-            if (isInterruptionRequested()) return;
-            const bool ok = !oem.GetCounter(module, c);
-            Q_EMIT line(channelLine(m, c, ok ? " COUNTER FOUND" : " COUNTER NOT FOUND"));
-            if (!ok) continue;
-            counterFound = true;
-            Q_EMIT encoderChannel(ChannelItem(module, c));
-        }
-    }
+    const bool counterFound =
+        pass([&](std::uint8_t m, std::uint8_t c) { return !oem.GetCounter(m, c); }, " COUNTER FOUND",
+             " COUNTER NOT FOUND", [this](const QString& item) { Q_EMIT encoderChannel(item); });
+    if (interrupted) return;
 
     if (counterFound) {
         Q_EMIT line("You may proceed with Calibration of the Encoder System");
