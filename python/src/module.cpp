@@ -4,7 +4,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "cli/profiles.h"
+#include "cli/sensor_module.h"
 #include "gui/model/failsafe.h"
+#include "link/text_out.h"
 #include "python/src/device.h"
 #include "python/src/simulator.h"
 
@@ -90,6 +93,63 @@ PYBIND11_MODULE(_core, m) {
             return lines;
         },
         py::arg("bits"), "The driver check's report lines of every set failsafe bit.");
+    // Stage types and the conversions of the console tool (closed loop and sensor modules).
+    m.def(
+        "stage",
+        [](const std::string& word) -> py::object {
+            if (vm::cli::StageNameCheck(word) != 1) return py::none();
+            vm::cli::StageDriveRecord r;
+            vm::cli::BuildStageDriveRecord(r, word);
+            py::object profile = py::none();
+            if (const auto p = vm::cli::ProfileOfCode(r.profileCode))
+                profile = py::make_tuple(std::string(p->name), p->paramA, p->paramB, p->invertDirection);
+            const std::string kind = r.axisKind ? std::string(1, r.axisKind) : std::string();
+            return py::make_tuple(r.scaleFactor, r.scanBase, r.loopValue, kind, profile, r.loopInteger);
+        },
+        py::arg("word"),
+        "The drive record of a stage word: (scale factor, scan base, loop value, axis kind 'L', 'R' or '', "
+        "profile (name, paramA, paramB, invertDirection) or None, loop integer); None for an unknown word.");
+    m.def(
+        "stage_words",
+        [] {
+            vm::StringTextOut out;
+            vm::cli::PrintStageList(out);
+            std::vector<std::string> words;
+            std::string_view text = out.text();
+            for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string_view::npos;
+                 start = end + 1)
+                if (end > start) words.emplace_back(text.substr(start, end - start));
+            return words;
+        },
+        "The listed stage words, in table order.");
+    m.def(
+        "rise_time",
+        [](int paramA, int paramB, int temperature, int stepSize, int torque) {
+            for (const auto& [what, value, high] : {std::tuple{"paramA", paramA, 65535},
+                                                    {"paramB", paramB, 255},
+                                                    {"temperature", temperature, 65535},
+                                                    {"step size", stepSize, 255},
+                                                    {"torque factor", torque, 255}})
+                if (value < 0 || value > high)
+                    throw std::invalid_argument(std::string(what) + " is 0 to " + std::to_string(high));
+            vm::StringTextOut out;
+            const int value = vm::cli::ComputeRiseTime(
+                out, static_cast<std::uint16_t>(paramA), static_cast<std::uint8_t>(paramB),
+                static_cast<std::uint16_t>(temperature), static_cast<std::uint8_t>(stepSize),
+                static_cast<std::uint8_t>(torque));
+            return py::make_tuple(value, out.text());
+        },
+        py::arg("param_a"), py::arg("param_b"), py::arg("temperature"), py::arg("step_size"),
+        py::arg("torque"),
+        "Rise time in microseconds and the warning text printed when the torque is not available.");
+    m.def("sensor_value", &vm::cli::SensorValue, py::arg("reading"), py::arg("scale_factor"),
+          "A raw sensor reading in metres or radians.");
+    m.def("sample_time", &vm::cli::SampleTime, py::arg("n"), "Time in seconds of high-frequency sample n.");
+    m.attr("SENSOR_ADDRESS_OFFSET") = vm::cli::kSensorAddressOffset;
+    m.attr("DEFAULT_EXCITATION_HZ") = vm::cli::kDefaultExcitationHz;
+    m.attr("MAX_SAMPLE_REQUESTS") = vm::cli::kMaxSampleRequests;
+    m.attr("MAX_RECORDED_SAMPLES") = vm::cli::kMaxRecordedSamples;
+
     m.def("connect", &Device::Connect, py::arg("selector"), py::arg("port"), Release(),
           "A link to a real controller: no selector for the first USB controller.");
     m.def("connect_simulator", &Device::ConnectSimulator, py::arg("simulator"), Release(),

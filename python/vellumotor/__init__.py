@@ -14,9 +14,13 @@ Every line sent and every reply is logged at DEBUG on the logger ``vellumotor``.
 """
 
 from .axis import CCW, CW, Axis, DriveSettings, Job, failsafe_messages
+from .closed_loop import ClosedLoop, ClosedLoopState
 from .controller import ChannelRecord, Controller, Module, UserMemory, connect
 from .errors import ControllerError, Error, LinkError, Timeout
+from .sensors import Sensor, SensorModule
 from .simulator import Simulator
+from .stages import Stage, stage, stage_words
+from .units import AxisConfig, LimitError, PositionError
 
 __all__ = [
     "connect",
@@ -35,4 +39,14 @@ __all__ = [
     "CW",
     "CCW",
     "failsafe_messages",
+    "SensorModule",
+    "Sensor",
+    "ClosedLoop",
+    "ClosedLoopState",
+    "Stage",
+    "stage",
+    "stage_words",
+    "AxisConfig",
+    "LimitError",
+    "PositionError",
 ]

@@ -12,6 +12,7 @@ from .errors import Error, Timeout
 
 if TYPE_CHECKING:
     from .controller import Controller
+    from .units import AxisConfig
 
 __all__ = ["Axis", "Job", "DriveSettings", "CW", "CCW", "Direction", "failsafe_messages"]
 
@@ -288,6 +289,73 @@ class Axis:
     def failsafe_messages(self) -> List[str]:
         """What the set failsafe bits mean, one text per bit (empty when all is good)."""
         return failsafe_messages(self.failsafe)
+
+    def reset_failsafe(self) -> int:
+        """Reset the drive module's failsafe state ("RFS") and return the bits read afterwards."""
+        return self.controller.reset_failsafe(self.module)
+
+    # User units and soft limits (see vellumotor.units): positions are open loop, made of step
+    # moves through move_steps, corrected from the encoder when there is one.
+
+    def configure(self, config: Optional["AxisConfig"] = None, **fields) -> "AxisConfig":
+        """Give the axis user units and soft limits: an :class:`AxisConfig`, or its fields.
+
+        ``ax.configure(units="mm", counts_per_unit=2000, steps_per_unit=1000, limits=(-5, 5))``.
+        Without an encoder, positions count the steps this package commands from here on.
+        """
+        from .units import AxisConfig, Positioner
+
+        if config is None:
+            config = AxisConfig(**fields)
+        elif fields:
+            raise TypeError("configure() takes an AxisConfig or its fields, not both")
+        self._positioner = Positioner(self, config)
+        return config
+
+    def _units(self):
+        positioner = getattr(self, "_positioner", None)
+        if positioner is None:
+            raise Error(f"axis {self.label} has no user units: call configure() first")
+        return positioner
+
+    @property
+    def config(self) -> Optional["AxisConfig"]:
+        """The user-unit configuration, or None before :meth:`configure`."""
+        positioner = getattr(self, "_positioner", None)
+        return positioner.config if positioner else None
+
+    @property
+    def position(self) -> float:
+        """The position in user units: from the encoder when the configuration has
+        ``counts_per_unit`` and an encoder serves the axis, else from the steps this package
+        commanded (see :attr:`position_source`)."""
+        return self._units().position()
+
+    @property
+    def position_source(self) -> str:
+        """"encoder" or "steps": where :attr:`position` comes from."""
+        return self._units().source
+
+    def set_position(self, value: float) -> None:
+        """Declare the current position to be ``value`` user units (moves the offset)."""
+        self._units().set_position(value)
+
+    def move_to(self, target: float, **moves) -> float:
+        """Move to ``target`` user units and return the position reached.
+
+        A target outside the limits raises :class:`LimitError` before any move line is sent.
+        With an encoder the error is corrected by further step moves until it is within the
+        tolerance (:class:`PositionError` after ``max_moves``); without one, one step move.
+        ``moves`` go to :meth:`move_steps` (``frequency``, ``timeout``, ...).
+        """
+        return self._units().move_to(target, moves)
+
+    def move_by(self, delta: float, **moves) -> float:
+        """Move by ``delta`` user units from the current position; as :meth:`move_to`."""
+        from .units import _finite
+
+        units = self._units()
+        return units.move_to(units.position() + _finite(delta, "a distance"), moves)
 
     def reload_settings(self) -> DriveSettings:
         """Read :attr:`settings` again from the controller's user memory."""

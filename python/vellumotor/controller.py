@@ -3,12 +3,14 @@
 from __future__ import annotations
 
 import re
-from dataclasses import dataclass
-from typing import Iterator, List, Optional, Tuple, Union
+from dataclasses import dataclass, field
+from typing import Iterator, List, Optional, Sequence, Tuple, Union
 
-from . import _core, _log
+from . import _core, _log, _wire
 from .axis import Axis, DriveSettings
-from .errors import LinkError
+from .closed_loop import ClosedLoop
+from .errors import ControllerError, LinkError
+from .sensors import Sensor, SensorModule, StageLike
 from .simulator import Simulator
 
 __all__ = ["connect", "Controller", "Module", "ChannelRecord", "UserMemory"]
@@ -27,6 +29,13 @@ class Module:
     kind: str
     channels: int = 0
     encoder: bool = False
+    controller: Optional["Controller"] = field(default=None, compare=False, repr=False)
+
+    def reset_failsafe(self) -> int:
+        """Reset a drive module's failsafe state ("RFS") and return the bits read afterwards."""
+        if self.controller is None:
+            raise ValueError("this module description is not tied to a controller")
+        return self.controller.reset_failsafe(self.slot)
 
     @property
     def axes(self) -> List[str]:
@@ -142,6 +151,8 @@ class Controller:
         self.user_memory = UserMemory(self)
         self._modules: List[Module] = []
         self.configuration = ""
+        #: The controller's closed loop (see :class:`ClosedLoop`).
+        self.closed_loop = ClosedLoop(self)
 
     def _device(self) -> "_core.Device":
         if self._dev.closed:
@@ -172,7 +183,7 @@ class Controller:
         """Scan the rack and return its six slots, drive modules with channels and encoder."""
         configuration, slots = _log.call(self._device().scan)
         self.configuration = configuration
-        self._modules = [Module(slot, kind, channels, encoder) for slot, kind, channels, encoder in slots]
+        self._modules = [Module(slot, kind, channels, encoder, self) for slot, kind, channels, encoder in slots]
         return list(self._modules)
 
     def axes(self) -> List[Axis]:
@@ -229,6 +240,32 @@ class Controller:
     def failsafe(self, module: int) -> int:
         """The failsafe bits of a drive module (0: all good)."""
         return _log.call(self._device().failsafe, module)
+
+    def reset_failsafe(self, module: int) -> int:
+        """Reset the failsafe state of a drive module ("RFS"); returns the bits read afterwards."""
+        if isinstance(module, bool) or not isinstance(module, int) or not 1 <= module <= 6:
+            raise ValueError("module is 1 to 6")
+        _wire.expect(self, _wire.rfs_line(module), "_RFS", 0, f"failsafe reset of module {module}")
+        return self.failsafe(module)
+
+    def sensor_module(self, slot: int, stages: Sequence[Optional[StageLike]] = ()) -> SensorModule:
+        """The sensor module in ``slot``, its channels given the stage types ``stages``.
+
+        Raises :class:`ControllerError`, without sending anything, when the rack scan found no
+        sensor module there.
+        """
+        if isinstance(slot, bool) or not isinstance(slot, int) or not 1 <= slot <= 6:
+            raise ValueError("slot is 1 to 6")
+        if len(stages) > 3:
+            raise ValueError("a sensor module has three channels")
+        kinds = {m.slot: m.kind for m in self._modules}
+        if kinds.get(slot) != "sensor":
+            raise ControllerError(f"slot {slot} holds no sensor module ({kinds.get(slot, 'not scanned')})")
+        return SensorModule(self, slot, stages)
+
+    def sensors(self) -> List[Sensor]:
+        """Every channel of every sensor module the last rack scan found, in slot order."""
+        return [s for m in self._modules if m.kind == "sensor" for s in SensorModule(self, m.slot).channels]
 
     def now(self) -> float:
         """The controller clock's time in seconds (the simulator's own time for a simulator)."""
