@@ -12,7 +12,7 @@ import math
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Optional, Sequence, Tuple, Union
 
-from . import _core, _wire
+from . import _core, _log, _wire
 from .errors import ControllerError, Error, Timeout
 from .stages import Stage, stage
 
@@ -128,7 +128,10 @@ class ClosedLoop:
         lines = []
         for axis, record in enumerate(records):
             _name, param_a, param_b, invert = record.profile  # type: ignore[misc]
-            rise, _warning = _core.rise_time(param_a, param_b, temperature, 100, torque)
+            rise, warning = _core.rise_time(param_a, param_b, temperature, 100, torque)
+            if warning:
+                # The torque asked for is not available; the shortest rise time is sent instead.
+                _log.logger.warning("closed loop axis %d: %s", axis, warning.strip())
             loop_value = record.loop_value if tolerances is None else tolerances[axis] * 1000000
             lines.append(
                 _wire.fben_line(
@@ -181,9 +184,9 @@ class ClosedLoop:
 
     def wait_settled(
         self,
+        tolerance: Optional[float] = None,
         timeout: float = 30.0,
         sensors: Sequence["Sensor"] = (),
-        tolerance: Optional[float] = None,
     ) -> ClosedLoopState:
         """Wait until the loop holds its set-points and return the state.
 
