@@ -5,23 +5,17 @@
     closed_loop_hold.py --sim
 """
 
-import argparse
-
-import vellumotor as vm
+from example_target import argument_parser, connect
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("selector", nargs="?", help="IPv4 address, USB serial, SERV:NAME or CMON:NAME")
-    parser.add_argument("--port", type=int, help="LAN command port (default 2048)")
-    parser.add_argument("--sim", action="store_true", help="use the built-in virtual controller")
+    parser = argument_parser(__doc__)
     parser.add_argument("--stage", default="CEDAR1-POT", help="stage type of the three axes")
     parser.add_argument("--set-point", type=float, default=0.2, help="set-point of every axis, -1 to 1")
     parser.add_argument("--temperature", type=int, default=293, help="actuator temperature in K")
     args = parser.parse_args()
 
-    target = vm.Simulator(speed=50) if args.sim else args.selector
-    with vm.connect(target, port=args.port) as ctl:
+    with connect(args, speed=50) as ctl:
         loop = ctl.closed_loop
         loop.enable(args.stage, clear=0.5, temperature=args.temperature, tolerance=0.0005)
         try:

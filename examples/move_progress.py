@@ -5,24 +5,18 @@
     move_progress.py --sim
 """
 
-import argparse
-
-import vellumotor as vm
+from example_target import argument_parser, connect
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("selector", nargs="?", help="IPv4 address, USB serial, SERV:NAME or CMON:NAME")
-    parser.add_argument("--port", type=int, help="LAN command port (default 2048)")
-    parser.add_argument("--sim", action="store_true", help="use the built-in virtual controller")
+    parser = argument_parser(__doc__)
     parser.add_argument("--axis", default="1A")
     parser.add_argument("--steps", type=int, default=600)
     parser.add_argument("--direction", default="cw", choices=["cw", "ccw"])
     parser.add_argument("--frequency", type=int, default=300)
     args = parser.parse_args()
 
-    target = vm.Simulator(speed=50) if args.sim else args.selector
-    with vm.connect(target, port=args.port) as ctl:
+    with connect(args, speed=50) as ctl:
         axis = ctl.axis(args.axis)
         start = axis.counter
         job = axis.move_steps(args.steps, args.direction, frequency=args.frequency, wait=False)

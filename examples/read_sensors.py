@@ -5,21 +5,16 @@
     read_sensors.py --sim
 """
 
-import argparse
-
 import vellumotor as vm
+from example_target import argument_parser, connect
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("selector", nargs="?", help="IPv4 address, USB serial, SERV:NAME or CMON:NAME")
-    parser.add_argument("--port", type=int, help="LAN command port (default 2048)")
-    parser.add_argument("--sim", action="store_true", help="use the built-in virtual controller")
+    parser = argument_parser(__doc__)
     parser.add_argument("--stage", default="CEDAR1-POT", help="stage type wired to every channel")
     args = parser.parse_args()
 
-    target = vm.Simulator(speed=50) if args.sim else args.selector
-    with vm.connect(target, port=args.port) as ctl:
+    with connect(args, speed=50) as ctl:
         sensors = ctl.sensors()
         if not sensors:
             print("no sensor module in the rack")

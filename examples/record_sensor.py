@@ -5,21 +5,17 @@
     record_sensor.py --sim
 """
 
-import argparse
-
 import matplotlib
 
 matplotlib.use("Agg")  # draw to a file, no display needed
 import matplotlib.pyplot as plt  # noqa: E402
 
 import vellumotor as vm  # noqa: E402
+from example_target import argument_parser, connect  # noqa: E402
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("selector", nargs="?", help="IPv4 address, USB serial, SERV:NAME or CMON:NAME")
-    parser.add_argument("--port", type=int, help="LAN command port (default 2048)")
-    parser.add_argument("--sim", action="store_true", help="use the built-in virtual controller")
+    parser = argument_parser(__doc__)
     parser.add_argument("--slot", type=int, default=5, help="slot of the sensor module")
     parser.add_argument("--channel", type=int, default=1)
     parser.add_argument("--stage", default="CEDAR1-POT")
@@ -27,8 +23,7 @@ def main():
     parser.add_argument("--png", default="recording.png")
     args = parser.parse_args()
 
-    target = vm.Simulator(speed=50) if args.sim else args.selector
-    with vm.connect(target, port=args.port) as ctl:
+    with connect(args, speed=50) as ctl:
         sensor = ctl.sensor_module(args.slot).channels[args.channel - 1]
         job = ctl.axis(args.axis).move_steps(200, "cw", type="PROFILE1", frequency=1000, wait=False)
         try:

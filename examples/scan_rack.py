@@ -7,20 +7,14 @@
     scan_rack.py                       the first USB controller
 """
 
-import argparse
-
-import vellumotor as vm
+from example_target import argument_parser, connect
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("selector", nargs="?", help="IPv4 address, USB serial, SERV:NAME or CMON:NAME")
-    parser.add_argument("--port", type=int, help="LAN command port (default 2048)")
-    parser.add_argument("--sim", action="store_true", help="use the built-in virtual controller")
+    parser = argument_parser(__doc__)
     args = parser.parse_args()
 
-    target = vm.Simulator(rack="C,O,C1,-,R,-", speed=50) if args.sim else args.selector
-    with vm.connect(target, port=args.port) as ctl:
+    with connect(args, rack="C,O,C1,-,R,-", speed=50) as ctl:
         print(f"Controller {ctl.description}, configuration {ctl.configuration}")
         for module in ctl.modules():
             print(f"  {module}")

@@ -5,23 +5,18 @@
     units_and_limits.py --sim
 """
 
-import argparse
-
 import vellumotor as vm
+from example_target import argument_parser, connect
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("selector", nargs="?", help="IPv4 address, USB serial, SERV:NAME or CMON:NAME")
-    parser.add_argument("--port", type=int, help="LAN command port (default 2048)")
-    parser.add_argument("--sim", action="store_true", help="use the built-in virtual controller")
+    parser = argument_parser(__doc__)
     parser.add_argument("--axis", default="1A")
     parser.add_argument("--counts-per-mm", type=float, default=1000)
     parser.add_argument("--steps-per-mm", type=float, default=1000)
     args = parser.parse_args()
 
-    target = vm.Simulator(speed=50) if args.sim else args.selector
-    with vm.connect(target, port=args.port) as ctl:
+    with connect(args, speed=50) as ctl:
         ax = ctl.axis(args.axis)
         ax.configure(units="mm", counts_per_unit=args.counts_per_mm, steps_per_unit=args.steps_per_mm,
                      limits=(-0.5, 0.5))

@@ -17,15 +17,16 @@ CEDAR = 14500 / 2**24 / 1e6  # metres per count of a CEDAR1-POT stage
 
 
 @pytest.fixture
-def sim():
-    return vm.Simulator(virtual_time=True)
+def ctl():
+    """A controller on the default rack in virtual time, with the lines of its scan forgotten."""
+    with vm.connect(vm.Simulator(virtual_time=True)) as controller:
+        controller.simulator.clear_lines()
+        yield controller
 
 
 @pytest.fixture
-def ctl(sim):
-    with vm.connect(sim) as controller:
-        sim.clear_lines()
-        yield controller
+def sim(ctl):
+    return ctl.simulator
 
 
 def sent(sim):
