@@ -248,14 +248,19 @@ class Controller:
         _wire.expect(self, _wire.rfs_line(module), "_RFS", 0, f"failsafe reset of module {module}")
         return self.failsafe(module)
 
-    def sensor_module(self, slot: int, stages: Sequence[Optional[StageLike]] = ()) -> SensorModule:
-        """The sensor module in ``slot``, its channels given the stage types ``stages``.
+    def sensor_module(
+        self, slot: int, stages: Union[StageLike, Sequence[Optional[StageLike]]] = ()
+    ) -> SensorModule:
+        """The sensor module in ``slot``, its channels given the stage types ``stages`` (one per
+        channel, or one for all three).
 
         Raises :class:`ControllerError`, without sending anything, when the rack scan found no
         sensor module there.
         """
         if isinstance(slot, bool) or not isinstance(slot, int) or not 1 <= slot <= 6:
             raise ValueError("slot is 1 to 6")
+        if not isinstance(stages, Sequence) or isinstance(stages, str):
+            stages = [stages] * 3
         if len(stages) > 3:
             raise ValueError("a sensor module has three channels")
         kinds = {m.slot: m.kind for m in self._modules}

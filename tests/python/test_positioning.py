@@ -104,7 +104,7 @@ def test_absent_modules_and_bad_arguments_send_nothing(sim, ctl, call, error):
 
 
 def test_a_pulled_sensor_module_is_a_controller_error(sim, ctl):
-    rsm = ctl.sensor_module(5, ["CEDAR1-POT"] * 3)
+    rsm = ctl.sensor_module(5, "CEDAR1-POT")
     sim.add_fault("eject:5")
     with pytest.raises(vm.ControllerError) as error:
         rsm.positions()
@@ -149,6 +149,17 @@ def test_wait_settled_on_sensors_and_its_time_out_stops_the_loop(sim, ctl):
     with pytest.raises(vm.Timeout):
         loop.wait_settled(timeout=1)
     assert sent(sim)[-1] == "FBES" and not loop.state().enabled
+
+
+def test_an_interrupted_wait_stops_the_loop(sim, ctl):
+    class Interrupting:
+        def position(self):
+            raise KeyboardInterrupt
+
+    ctl.closed_loop.enable("CEDAR1-POT", 0.5, temperature=4)
+    with pytest.raises(KeyboardInterrupt):
+        ctl.closed_loop.wait_settled(1e-9, sensors=[Interrupting()])
+    assert sent(sim)[-1] == "FBES"
 
 
 @pytest.mark.parametrize(
