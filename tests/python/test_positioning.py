@@ -10,7 +10,7 @@ import sys
 import pytest
 
 import vellumotor as vm
-from conftest import EXAMPLES, ROOT, package_environment, vmsim_process
+from conftest import BUILD, EXAMPLES, ROOT, package_environment, vmsim_process
 
 HALF_SCALE = 8388608
 CEDAR = 14500 / 2**24 / 1e6  # metres per count of a CEDAR1-POT stage
@@ -288,9 +288,57 @@ def test_doc_snippets_run_as_written(snippet, tmp_path, monkeypatch):
 
 
 @pytest.fixture(scope="module")
-def vmsim():
-    with vmsim_process("--speed", "50") as port:
-        yield port
+def vmsim_transcript(tmp_path_factory):
+    """One vmsim for the module's end-to-end tests, with the file of the lines it receives."""
+    transcript = tmp_path_factory.mktemp("vmsim") / "transcript.txt"
+    with vmsim_process("--speed", "50", "--transcript-file", str(transcript)) as port:
+        yield port, transcript
+
+
+@pytest.fixture
+def vmsim(vmsim_transcript):
+    return vmsim_transcript[0]
+
+
+def test_lines_match_the_command_line_tool(vmsim_transcript):
+    vmcli = os.path.join(BUILD, "cli", "vmcli")
+    if not os.path.exists(vmcli):
+        pytest.skip(f"{vmcli} is not built")
+    port, transcript = vmsim_transcript
+
+    def received():
+        with open(transcript, encoding="latin-1") as f:
+            return [line.split(None, 1)[1].rstrip().removesuffix("\\r") for line in f if line.strip()]
+
+    cases = [
+        ("FBENX CEDAR1-POT 0.000002 0.5 ASPEN2-ENC 0.001 0 MAPLE1-ENC 1 1 4 2",
+         lambda c: c.closed_loop.enable(["CEDAR1-POT", "ASPEN2-ENC", "MAPLE1-ENC"], [0.5, 0, 1], 4,
+                                        tolerance=[0.000002, 0.001, 1], torque=2)),
+        ("FBEN ELM1-POT.Z 0.25 MAPLE1-ENC 0 TESTPROFILE 1 300",
+         lambda c: c.closed_loop.enable(["ELM1-POT.Z", "MAPLE1-ENC", "TESTPROFILE"], [0.25, 0, 1], 300)),
+        ("FBCS 0.001 1 -0.0005 0 0 0", lambda c: c.closed_loop.set_points(0.001, -0.0005, 0, absolute=[1, 0, 0])),
+        ("FBFE 1 5 1", lambda c: c.closed_loop.end_stop_search(1, 5, True)),
+        ("FBXT", lambda c: c.closed_loop.exit()),
+        ("FBES", lambda c: c.closed_loop.stop()),
+        ("PGV 5 2 CEDAR1-POT", lambda c: c.sensor_module(5).channels[1].position("CEDAR1-POT")),
+        ("PGVA 5 CEDAR1-POT CEDAR1-POT MAPLE1-ENC", lambda c: c.sensor_module(5, "CEDAR1-POT").positions()),
+        ("EXS 5 50", lambda c: c.sensor_module(5).set_excitation(50)),
+        ("EXR 5", lambda c: c.sensor_module(5).excitation),
+        ("MIR 5 3 CEDAR1-POT", lambda c: c.sensor_module(5).channels[2].minimum("CEDAR1-POT")),
+        ("MAR 5 1 CEDAR1-POT", lambda c: c.sensor_module(5).channels[0].maximum("CEDAR1-POT")),
+        ("MMR 5 2", lambda c: c.sensor_module(5).channels[1].reset_extremes()),
+        ("RSS 5", lambda c: c.sensor_module(5).store()),
+        ("RFS 3", lambda c: c.reset_failsafe(3)),
+    ]
+    env = dict(os.environ, VM_LAN_PORT=str(port))
+    with vm.connect("127.0.0.1", port=port) as ctl:
+        for command, call in cases:
+            start = len(received())
+            subprocess.run([vmcli, "@127.0.0.1", *command.split()], env=env, capture_output=True, timeout=30, check=True)
+            middle = len(received())
+            call(ctl)
+            tool, package = received()[start:middle], received()[middle:]
+            assert tool and package[: len(tool)] == tool, command
 
 
 def test_every_new_call_against_vmsim(vmsim, tmp_path):
