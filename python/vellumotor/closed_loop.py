@@ -9,16 +9,17 @@ sensor position is the controller's and is not published for any stage type.
 from __future__ import annotations
 
 import math
+import numbers
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Optional, Sequence, Tuple, Union
 
 from . import _core, _log, _wire
 from .errors import ControllerError, Error, Timeout
+from .sensors import Sensor, _needed_stage
 from .stages import Stage, stage
 
 if TYPE_CHECKING:
     from .controller import Controller
-    from .sensors import Sensor
 
 __all__ = ["ClosedLoop", "ClosedLoopState"]
 
@@ -38,7 +39,7 @@ def _three(value, what: str) -> Tuple:
 
 
 def _real(value, low: float, high: float, what: str) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)) or not low <= value <= high:
+    if isinstance(value, bool) or not isinstance(value, numbers.Real) or not low <= value <= high:
         raise ValueError(f"{what} must be a number from {low:g} to {high:g}, not {value!r}")
     return float(value)
 
@@ -200,6 +201,9 @@ class ClosedLoop:
         timeout = _real(timeout, 0.0, math.inf, "timeout")
         if sensors and (tolerance is None or not tolerance >= 0 or not math.isfinite(tolerance)):
             raise ValueError("waiting on sensors needs a tolerance of 0 or more (metres or radians)")
+        for sensor in sensors:
+            if isinstance(sensor, Sensor):
+                _needed_stage(sensor.stage, sensor.channel)  # refused before anything is sent
         ctl = self.controller
         deadline = ctl.now() + timeout
         previous = None

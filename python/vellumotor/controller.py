@@ -35,6 +35,8 @@ class Module:
         """Reset a drive module's failsafe state ("RFS") and return the bits read afterwards."""
         if self.controller is None:
             raise ValueError("this module description is not tied to a controller")
+        if self.kind != "drive":
+            raise ValueError(f"slot {self.slot} holds no drive module, so it has no failsafe state")
         return self.controller.reset_failsafe(self.slot)
 
     @property

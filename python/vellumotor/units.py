@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import json
 import math
+import numbers
 import tomllib
 from dataclasses import dataclass, fields
 from typing import TYPE_CHECKING, Any, Dict, Optional, Tuple
@@ -35,7 +36,7 @@ class PositionError(Error):
 
 
 def _finite(value: Any, what: str) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value):
+    if isinstance(value, bool) or not isinstance(value, numbers.Real) or not math.isfinite(value):
         raise ValueError(f"{what} must be a finite number, not {value!r}")
     return float(value)
 

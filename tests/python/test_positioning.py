@@ -175,6 +175,7 @@ def test_an_interrupted_wait_stops_the_loop(sim, ctl):
         lambda loop: loop.enable("CEDAR1-POT", 0.5, 4, torque=0),
         lambda loop: loop.end_stop_search(2),
         lambda loop: loop.end_stop_search(1, filter=21),
+        lambda loop: loop.wait_settled(1e-9, sensors=loop.controller.sensors()),  # sensors without stage types
     ],
 )
 def test_out_of_range_arguments_send_nothing(sim, ctl, call):
