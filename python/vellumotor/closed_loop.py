@@ -120,9 +120,13 @@ class ClosedLoop:
         records = [stage(s) for s in _three(stages, "stages")]
         for axis, record in enumerate(records):
             if not record.kind or record.profile is None:
-                raise ValueError(f"stage {record.word} (axis {axis}) has no position sensor and cannot run in closed loop")
+                raise ValueError(
+                    f"stage {record.word} (axis {axis}) has no position sensor and cannot run in closed loop"
+                )
         clears = [_real(c, 0.0, 1.0, "clear") for c in _three(clear, "clear")]
-        tolerances = None if tolerance is None else [_real(t, 0.0, 1.0, "tolerance") for t in _three(tolerance, "tolerance")]
+        tolerances = None
+        if tolerance is not None:
+            tolerances = [_real(t, 0.0, 1.0, "tolerance") for t in _three(tolerance, "tolerance")]
         temperature = _integer(temperature, 0, 300, "temperature (K)")
         torque = _integer(torque, 1, 30, "torque factor")
 
@@ -136,7 +140,15 @@ class ClosedLoop:
             loop_value = record.loop_value if tolerances is None else tolerances[axis] * 1000000
             lines.append(
                 _wire.fben_line(
-                    axis, record.scale_factor, record.kind, 0.0, loop_value, rise, invert, clears[axis], record.loop_integer
+                    axis,
+                    record.scale_factor,
+                    record.kind,
+                    0.0,
+                    loop_value,
+                    rise,
+                    invert,
+                    clears[axis],
+                    record.loop_integer,
                 )
             )
         try:
@@ -199,8 +211,8 @@ class ClosedLoop:
         cases, and on any interruption, the loop is stopped first ("FBES").
         """
         timeout = _real(timeout, 0.0, math.inf, "timeout")
-        if sensors and (tolerance is None or not tolerance >= 0 or not math.isfinite(tolerance)):
-            raise ValueError("waiting on sensors needs a tolerance of 0 or more (metres or radians)")
+        if sensors:
+            tolerance = _real(tolerance, 0.0, math.inf, "the tolerance of the sensors (metres or radians)")
         for sensor in sensors:
             if isinstance(sensor, Sensor):
                 _needed_stage(sensor.stage, sensor.channel)  # refused before anything is sent
@@ -211,23 +223,17 @@ class ClosedLoop:
             while True:
                 state = self.state()
                 if state.faults:
-                    raise ControllerError(
-                        "closed loop: "
-                        + ", ".join(
-                            f"axis {a} {what}"
-                            for what, flags in (("timed out", state.timed_out), ("set-point refused", state.invalid_set_point))
-                            for a in range(AXES)
-                            if flags[a]
-                        )
-                        + "; the loop was stopped",
-                        "FBST",
-                    )
+                    flagged = (("timed out", state.timed_out), ("set-point refused", state.invalid_set_point))
+                    faults = ", ".join(f"axis {a} {what}" for what, flags in flagged for a in range(AXES) if flags[a])
+                    raise ControllerError(f"closed loop: {faults}; the loop was stopped", "FBST")
                 if not state.enabled:
                     raise ControllerError("closed loop: not enabled", "FBST")
                 if state.finished:
                     positions = [s.position() for s in sensors]
-                    if not sensors or (
-                        previous is not None and all(abs(a - b) <= tolerance for a, b in zip(positions, previous))  # type: ignore[operator]
+                    if not sensors:
+                        return state
+                    if previous is not None and all(
+                        abs(a - b) <= tolerance for a, b in zip(positions, previous)  # type: ignore[operator]
                     ):
                         return state
                     previous = positions

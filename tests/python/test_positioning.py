@@ -151,6 +151,16 @@ def test_wait_settled_on_sensors_and_its_time_out_stops_the_loop(sim, ctl):
     assert sent(sim)[-1] == "FBES" and not loop.state().enabled
 
 
+def test_a_set_point_the_controller_refuses_stops_the_loop(sim, ctl):
+    loop = ctl.closed_loop
+    loop.enable("CEDAR1-POT", 0.5, temperature=4)
+    loop.set_points(0.8, 0, 0)
+    loop.set_points(0.8, 0, 0, absolute=False)  # 1.6 in all: beyond the stroke
+    with pytest.raises(vm.ControllerError, match="axis 0 set-point refused"):
+        loop.wait_settled(timeout=10)
+    assert sent(sim)[-1] == "FBES"
+
+
 def test_an_interrupted_wait_stops_the_loop(sim, ctl):
     class Interrupting:
         def position(self):
@@ -253,7 +263,9 @@ def test_positions_without_an_encoder_come_from_commanded_steps():
         assert ax.position == 0
 
 
-@pytest.mark.parametrize("call", [lambda ax: ax.move_to(2.01), lambda ax: ax.move_by(-4), lambda ax: ax.move_to(math.inf)])
+@pytest.mark.parametrize(
+    "call", [lambda ax: ax.move_to(2.01), lambda ax: ax.move_by(-4), lambda ax: ax.move_to(math.inf)]
+)
 def test_a_target_outside_the_limits_sends_no_move(sim, ctl, call):
     ax = ctl.axis("1A")
     ax.configure(units="mm", counts_per_unit=1000, steps_per_unit=1000, limits=(-2, 2))
@@ -335,7 +347,8 @@ def test_lines_match_the_command_line_tool(vmsim_transcript):
     with vm.connect("127.0.0.1", port=port) as ctl:
         for command, call in cases:
             start = len(received())
-            subprocess.run([vmcli, "@127.0.0.1", *command.split()], env=env, capture_output=True, timeout=30, check=True)
+            argv = [vmcli, "@127.0.0.1", *command.split()]
+            subprocess.run(argv, env=env, capture_output=True, timeout=30, check=True)
             middle = len(received())
             call(ctl)
             tool, package = received()[start:middle], received()[middle:]
