@@ -79,9 +79,11 @@ const std::vector<Shot> kShots = {
          const QRect cell = grid->visualItemRect(grid->item(1, 1));
          QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
          rig.main().findChild<QPushButton*>("buttonCwRun")->click();
+         // Half a second of the move: each poll of the position monitor gets its turn, so the
+         // counter cell shows the steps made.
          for (int i = 0; i < 5; ++i) {
              rig.clock.advanceMs(100);
-             QCoreApplication::processEvents();
+             QTest::qWait(20);
          }
          return &rig.main();
      },
