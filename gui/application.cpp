@@ -43,7 +43,7 @@ Windows::Windows(AppContext& context, const QStringList& arguments) {
         window->setAttribute(Qt::WA_QuitOnClose, false);
 
     // Help → User's Guide, after the main window's own Help entries.
-    guidePath = kInstalledGuide;
+    guidePath = InstalledGuide(QCoreApplication::applicationDirPath());
     openDocument = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (QMenu* help = main_->findChild<QMenu*>("menuHelp")) {
         QAction* guide = help->addAction("User's Guide");

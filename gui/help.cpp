@@ -1,6 +1,7 @@
 #include "gui/help.h"
 
 #include <QColor>
+#include <QDir>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPixmap>
@@ -33,6 +34,11 @@ QPixmap PaintIcon(int size) {
 }
 
 }  // namespace
+
+QString InstalledGuide(const QString& programDir) {
+    const QString beside = QDir::cleanPath(programDir + "/../share/doc/vmcontrol/guide.md");
+    return QFileInfo(beside).isFile() ? beside : kInstalledGuide;
+}
 
 QIcon ProgramIcon() {
     QIcon painted;

@@ -14,6 +14,11 @@ class Prompts;
 // Where the vmcontrol package installs the user's guide.
 inline const QString kInstalledGuide = QStringLiteral("/usr/share/doc/vmcontrol/guide.md");
 
+// The guide of the installation that the program in `programDir` belongs to
+// (`<prefix>/share/doc/vmcontrol/guide.md` beside `<prefix>/bin`, also under /usr/local), or
+// the packages' place when there is none.
+QString InstalledGuide(const QString& programDir);
+
 // The icon of the desktop entry (packaging/vmcontrolsystem.svg), from the icon theme when it is
 // installed, otherwise painted in the same shapes; no image plugin is needed either way.
 QIcon ProgramIcon();

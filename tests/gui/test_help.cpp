@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -57,6 +59,16 @@ TEST(HelpMenu, UserGuide) {
         EXPECT_EQ(asked, c.opened ? std::vector<QUrl>{QUrl::fromLocalFile(path)} : std::vector<QUrl>{});
         EXPECT_EQ(rig.prompts.texts(), *c.said ? QStringList{QString(c.said).arg(path)} : QStringList{});
     }
+}
+
+TEST(HelpMenu, TheGuideOfTheProgramsOwnInstallationComesFirst) {
+    QTemporaryDir prefix;
+    ASSERT_TRUE(QDir(prefix.path()).mkpath("bin") && QDir(prefix.path()).mkpath("share/doc/vmcontrol"));
+    const QString bin = prefix.filePath("bin");
+    EXPECT_EQ(InstalledGuide(bin), "/usr/share/doc/vmcontrol/guide.md");
+    QFile guide(prefix.filePath("share/doc/vmcontrol/guide.md"));
+    ASSERT_TRUE(guide.open(QIODevice::WriteOnly));
+    EXPECT_EQ(InstalledGuide(bin), QFileInfo(guide).absoluteFilePath());
 }
 
 TEST(ProgramIcon, HasEverySizeADesktopAsksFor) {
