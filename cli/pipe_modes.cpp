@@ -1,9 +1,14 @@
 #include "cli/pipe_modes.h"
 
 #include <poll.h>
+#include <signal.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +40,64 @@ constexpr std::string_view kHeader =
     "TRANSMITTED:               | RECEIVED:                            | RT ms| REC.HEX";
 constexpr int kRowFirst = 3;
 constexpr int kRowWrap = 45;
+
+// While a server runs, SIGTERM and SIGINT (`kill`, Ctrl-C) remove its socket file before the
+// process ends of the signal, so no stale endpoint is left in the directory. A signal that was
+// ignored when the server started (SIGINT of a background job) stays ignored. The handlers are
+// in place before the socket is made: a signal that comes before its path is known (on any
+// thread) is kept and takes effect once it is.
+class RemoveOnSignal {
+  public:
+    RemoveOnSignal() {
+        pending_.store(0);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            struct sigaction action {};
+            action.sa_handler = &Handle;
+            ::sigemptyset(&action.sa_mask);
+            installed_[i] = ::sigaction(kSignals[i], nullptr, &previous_[i]) == 0 &&
+                            previous_[i].sa_handler != SIG_IGN &&
+                            ::sigaction(kSignals[i], &action, nullptr) == 0;
+        }
+    }
+    ~RemoveOnSignal() {
+        for (std::size_t i = 0; i < std::size(kSignals); ++i)
+            if (installed_[i]) ::sigaction(kSignals[i], &previous_[i], nullptr);
+        path_[0] = '\0';
+    }
+    RemoveOnSignal(const RemoveOnSignal&) = delete;
+    RemoveOnSignal& operator=(const RemoveOnSignal&) = delete;
+
+    // The socket file to remove (none when empty); a signal kept until now takes effect.
+    void cover(const std::string& path) {
+        if (path.size() < sizeof path_) std::memcpy(path_, path.c_str(), path.size() + 1);
+        const int kept = pending_.exchange(kArmed);
+        if (kept > 0) End(kept);
+    }
+
+  private:
+    static constexpr int kSignals[] = {SIGTERM, SIGINT};
+    static constexpr int kArmed = -1;
+
+    // Only async-signal-safe calls (the atomic is lock-free).
+    static void Handle(int signal) {
+        int arming = 0;
+        if (pending_.compare_exchange_strong(arming, signal)) return;  // the path is not known yet
+        End(signal);
+    }
+    // The signal is blocked while a handler runs, so the raise takes effect, with the default
+    // action, when the handler returns.
+    static void End(int signal) {
+        if (path_[0] != '\0') ::unlink(path_);
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+    }
+
+    static_assert(std::atomic<int>::is_always_lock_free);
+    static inline std::atomic<int> pending_{0};  // 0 arming, a signal kept, or kArmed
+    static inline char path_[sizeof(sockaddr_un::sun_path)] = {};
+    struct sigaction previous_[std::size(kSignals)]{};
+    bool installed_[std::size(kSignals)] = {};
+};
 
 // Without a system no process is started and the loops run until the process ends.
 class NoSystem final : public System {
@@ -345,10 +408,12 @@ PipeModeEnd RunPipeMode(Environment& env, Session& session, const Words& words, 
 
     // A name that cannot make an endpoint, a directory that is not private, or another server
     // of the same name: the process ends.
+    RemoveOnSignal removal;
     const auto directory = pipe::ValidBaseName(pipeName) ? pipe::EndpointDirectory() : std::nullopt;
     auto endpoint = directory ? pipe::Endpoint::create(*directory, name + std::string(pipe::kRequestSuffix),
                                                        kRequestBacklog)
                               : std::nullopt;
+    removal.cover(endpoint ? endpoint->path() : std::string());
     if (endpoint) {
         Server server(env, session, system, *directory, pipeName, std::move(*endpoint));
         if (monitor)

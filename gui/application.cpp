@@ -1,5 +1,8 @@
 #include "gui/application.h"
 
+#include <QAction>
+#include <QDesktopServices>
+#include <QMenu>
 #include <QMessageBox>
 #include <exception>
 #include <initializer_list>
@@ -9,6 +12,7 @@
 #include "gui/dc_set_form.h"
 #include "gui/diagnostic_form.h"
 #include "gui/emergency_panel_form.h"
+#include "gui/help.h"
 #include "gui/ip_connect_form.h"
 #include "gui/ip_setup_form.h"
 #include "gui/main_form.h"
@@ -37,6 +41,18 @@ Windows::Windows(AppContext& context, const QStringList& arguments) {
                                                            cabinetSelect_.get(), emergencyPanel_.get(),
                                                            dcSet_.get(), ipSetup_.get(), ipConnect_.get()})
         window->setAttribute(Qt::WA_QuitOnClose, false);
+
+    // Help → User's Guide, after the main window's own Help entries.
+    guidePath = InstalledGuide(QCoreApplication::applicationDirPath());
+    openDocument = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    if (QMenu* help = main_->findChild<QMenu*>("menuHelp")) {
+        QAction* guide = help->addAction("User's Guide");
+        guide->setObjectName("actionUserGuide");
+        guide->setShortcut(QKeySequence::HelpContents);
+        QObject::connect(guide, &QAction::triggered, main_.get(), [this, &context] {
+            ShowGuide(main_.get(), context.prompts, guidePath, openDocument);
+        });
+    }
 }
 
 Windows::~Windows() {

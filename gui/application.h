@@ -1,10 +1,12 @@
 #pragma once
 // The desktop program's windows, created in their fixed order: main window, module-scan window,
-// diagnostic window, device-selection dialog, emergency panel, DC-level dialog, device IP setup dialog, manual IP connect
-// dialog. Only the main window is shown at start; the others are shown on demand and live until the program
-// ends.
+// diagnostic window, device-selection dialog, emergency panel, DC-level dialog, device IP setup dialog,
+// manual IP connect dialog. Only the main window is shown at start; the others are shown on demand and live
+// until the program ends.
 #include <QApplication>
 #include <QStringList>
+#include <QUrl>
+#include <functional>
 #include <memory>
 
 namespace vm::gui {
@@ -34,6 +36,11 @@ class Windows {
     TFormDCSet& dcSet() { return *dcSet_; }
     TFormIPSetup& ipSetup() { return *ipSetup_; }
     TFormIPConnect& ipConnect() { return *ipConnect_; }
+
+    // Help → User's Guide: the guide's file and what opens it (the desktop's viewer; tests
+    // replace both).
+    QString guidePath;
+    std::function<bool(const QUrl&)> openDocument;
 
   private:
     std::unique_ptr<TMainForm> main_;

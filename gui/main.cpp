@@ -2,6 +2,7 @@
 // ("@CMON" and a pipe name).
 #include "gui/app_context.h"
 #include "gui/application.h"
+#include "gui/help.h"
 #include "gui/link_factory.h"
 #include "gui/main_form.h"
 #include "gui/prompts.h"
@@ -9,6 +10,10 @@
 
 int main(int argc, char** argv) {
     vm::gui::VMApplication app(argc, argv);
+    // The class of the windows (StartupWMClass in the desktop entry) and the entry's name.
+    QApplication::setApplicationName(QStringLiteral("VMControlSystem"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("vmcontrolsystem"));
+    QApplication::setWindowIcon(vm::gui::ProgramIcon());
     vm::SteadyClock clock;
     vm::gui::RealLinkFactory links(clock);
     vm::gui::MessageBoxPrompts prompts;

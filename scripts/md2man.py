@@ -14,9 +14,12 @@ the pages that `man` shows from them, so the two cannot drift. Only what the pag
     blank line                          paragraph break
     `code`, **bold**, *italic*, [text](link)   inline
 
-Usage: md2man.py SOURCE.md OUTPUT [--gzip]   (--gzip writes OUTPUT compressed, reproducibly)
+Usage: md2man.py SOURCE.md OUTPUT [--gzip] [--changelog FILE]
+  --gzip        writes OUTPUT compressed, reproducibly
+  --changelog   a Debian changelog: the header carries the version and date of its newest entry
 """
 
+import email.utils
 import gzip
 import re
 import sys
@@ -71,14 +74,29 @@ def verbatim(line):
     return "\\&" + line if line.startswith((".", "'")) else line
 
 
-def convert(source_lines):
+def release(changelog_lines):
+    """The version and the date (YYYY-MM-DD) of a Debian changelog's newest entry."""
+    version = date = None
+    for line in changelog_lines:
+        if version is None and (m := re.match(r"^\S+ \(([^)]+)\)", line)):
+            version = m.group(1)
+        elif version is not None and line.startswith(" -- ") and "  " in line[4:]:
+            stamp = line[4:].split("  ", 1)[1].strip()
+            date = email.utils.parsedate_to_datetime(stamp).strftime("%Y-%m-%d")
+            break
+    if version is None or date is None:
+        raise SystemExit("md2man: the changelog has no complete entry")
+    return version, date
+
+
+def convert(source_lines, version="", date=""):
     first = source_lines[0].rstrip("\n")
     m = TITLE.match(first)
     if not m:
         raise SystemExit(f"md2man: the first line must read '# name(N) -- summary', not {first!r}")
     name, section, summary = m.group("name"), m.group("section"), m.group("summary")
     out = [
-        f'.TH "{name.upper()}" "{section}" "" "vmcontrol" "Vellumotor Control System"',
+        f'.TH "{name.upper()}" "{section}" "{date}" "{("vmcontrol " + version).strip()}" "Vellumotor Control System"',
         ".SH NAME",
         f"{escape(name).replace('-', chr(92) + '-')} \\- {escape(summary)}",
     ]
@@ -125,17 +143,29 @@ def convert(source_lines):
 
 
 def main(argv):
-    if len(argv) not in (3, 4) or (len(argv) == 4 and argv[3] != "--gzip"):
+    args = argv[1:]
+    compress = "--gzip" in args
+    if compress:
+        args.remove("--gzip")
+    version = date = ""
+    if "--changelog" in args:
+        at = args.index("--changelog")
+        if at + 1 >= len(args):
+            raise SystemExit(__doc__)
+        with open(args[at + 1], encoding="utf-8") as f:
+            version, date = release(f.readlines())
+        del args[at:at + 2]
+    if len(args) != 2:
         raise SystemExit(__doc__)
-    with open(argv[1], encoding="utf-8") as f:
-        text = convert(f.readlines()).encode("utf-8")
-    if len(argv) == 4:
+    with open(args[0], encoding="utf-8") as f:
+        text = convert(f.readlines(), version, date).encode("utf-8")
+    if compress:
         # No file name and no time stamp in the header, so the output is the same on every build.
-        with open(argv[2], "wb") as raw, gzip.GzipFile(filename="", mode="wb", fileobj=raw, compresslevel=9,
+        with open(args[1], "wb") as raw, gzip.GzipFile(filename="", mode="wb", fileobj=raw, compresslevel=9,
                                                        mtime=0) as out:
             out.write(text)
     else:
-        with open(argv[2], "wb") as out:
+        with open(args[1], "wb") as out:
             out.write(text)
 
 

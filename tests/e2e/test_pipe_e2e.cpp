@@ -66,6 +66,12 @@ class Program {
     Program& operator=(const Program&) = delete;
     pid_t pid() const { return pid_; }
     bool alive() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+    // Reaps the program after it ended by itself; its wait status.
+    int wait() {
+        int status = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) pid_ = -1;
+        return status;
+    }
     void stop() {
         if (pid_ <= 0) return;
         ::kill(pid_, SIGKILL);
@@ -233,6 +239,22 @@ TEST_F(PipeEndToEnd, ConcurrentClientsNeverMixAndKilledClientsDoNotStopTheServer
     EXPECT_EQ(wrong, 0);
     ASSERT_TRUE(server_->alive());
     EXPECT_EQ(client({"@SERV:" + kAddress, "STS", "1"}).output, expected[0]);
+}
+
+// `kill` and Ctrl-C end a server of the signal, and its socket file goes with it (the monitor
+// runs the same server).
+TEST_F(PipeEndToEnd, ASignalledServerRemovesItsSocketFile) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(::strsignal(signal));
+        startServer("SERV");
+        ASSERT_EQ(::kill(server_->pid(), signal), 0);
+        const int status = server_->wait();
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        ASSERT_FALSE(Exists(dir_.file(kAddress + "SR")));
+    }
+    // The next server takes the name and serves.
+    startServer("SERV");
+    EXPECT_EQ(client({"@SERV:" + kAddress, "STS", "1"}).output, direct({"STS", "1"}));
 }
 
 TEST_F(PipeEndToEnd, SelectorStartsAServerWhenNoneRuns) {

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
@@ -21,6 +22,8 @@
 #include "gui/diagnostic_form.h"
 #include "gui/emergency_panel_form.h"
 #include "gui/encoder_calibration_tab.h"
+#include "gui/ip_connect_form.h"
+#include "gui/main_form.h"
 #include "sim/model.h"
 #include "tests/gui/gui_rig.h"
 
@@ -31,6 +34,7 @@ using vm::gui::test::GuiRig;
 struct Shot {
     const char* file;
     std::function<QWidget*(GuiRig&)> prepare;  // returns the window to grab
+    std::function<void(GuiRig&)> after = {};   // undoes what must not outlive the grab
 };
 
 // A rack with two drive modules, their encoder modules and a sensor module; a few channels
@@ -65,6 +69,44 @@ const std::vector<Shot> kShots = {
      [](GuiRig& rig) -> QWidget* {
          StartLab(rig);
          return &rig.main();
+     }},
+    // Channel 1B selected and running clockwise: the caption in bold, the grid and the other
+    // move buttons off until Abort. The move is stopped after the grab (Shot::after).
+    {"main-window-moving.png",
+     [](GuiRig& rig) -> QWidget* {
+         StartLab(rig);
+         QTableWidget* grid = rig.main().grid();
+         const QRect cell = grid->visualItemRect(grid->item(1, 1));
+         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+         rig.main().findChild<QPushButton*>("buttonCwRun")->click();
+         // Half a second of the move: each poll of the position monitor gets its turn, so the
+         // counter cell shows the steps made.
+         for (int i = 0; i < 5; ++i) {
+             rig.clock.advanceMs(100);
+             QTest::qWait(20);
+         }
+         return &rig.main();
+     },
+     [](GuiRig& rig) {
+         rig.main().findChild<QPushButton*>("buttonAbort")->click();
+         for (int i = 0; i < 50 && !rig.main().grid()->isEnabled(); ++i) {
+             rig.clock.advanceMs(100);
+             QCoreApplication::processEvents();
+         }
+     }},
+    {"ip-connect-dialog.png",
+     [](GuiRig& rig) -> QWidget* {
+         StartLab(rig);
+         QWidget* dialog = &rig.windows->ipConnect();
+         dialog->show();
+         dialog->findChild<QLineEdit*>()->setText("192.168.1.20");
+         return dialog;
+     }},
+    {"diagnostic-monitor.png",
+     [](GuiRig& rig) -> QWidget* {
+         vm::gui::TFormDiagnostic& diag = OpenDiagnostic(rig, vm::gui::TFormDiagnostic::kTabDiagnostic);
+         diag.resize(760, 520);
+         return &diag;
      }},
     {"dc-level-dialog.png",
      [](GuiRig& rig) -> QWidget* {
@@ -134,7 +176,9 @@ int main(int argc, char** argv) {
         QWidget* window = shot.prepare(rig);
         rig.settle();
         const QString path = directory + "/" + shot.file;
-        if (!window->grab().save(path)) {
+        const QPixmap picture = window->grab();
+        if (shot.after) shot.after(rig);
+        if (!picture.save(path)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             ++failures;
             continue;

@@ -44,6 +44,7 @@ const std::map<QString, bool> kNotConnected = {
     {"actionClearUserMemory", false},
     {"actionExit", true},
     {"actionVersion", true},
+    {"actionUserGuide", true},
     {"buttonCcwRun", false},
     {"buttonCcwSteps", false},
     {"buttonAbort", false},
