@@ -61,7 +61,7 @@ TEST(AutoCalibrationEndToEnd, RealToolCalibratesOverTcpAndTheLinkComesBack) {
         ASSERT_TRUE(WaitFor([&] { return finished; }, 90000)) << tab.tool().output().toStdString();
         EXPECT_TRUE(tab.tool().output().contains("- SUCCESS: Calibration complete"))
             << tab.tool().output().toStdString();
-        EXPECT_EQ(tab.statusText(), "Controller link reopened");
+        EXPECT_EQ(tab.statusText(), "vmcli ended with exit code 0; controller link reopened");
         EXPECT_TRUE(tab.autoCalibration->isEnabled());
         EXPECT_TRUE(prompts.shown.empty());
         // The desktop program has the controller again.
