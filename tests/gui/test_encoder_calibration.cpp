@@ -309,6 +309,33 @@ TEST(EncoderTab, ReopeningTheWindowResetsTheBarsAndTheStatus) {
     EXPECT_EQ(rig.tab().statusText(), "");
 }
 
+// Close after tuning channel B: the question is a real message box, and Yes stores that channel alone.
+TEST(EncoderTab, CloseStoresTheChannelThatWasTuned) {
+    EncoderRig rig("C,O,C,O,R,-", "1B");
+    rig.choose("1B", "4");
+    rig.neitherDirection();
+    rig.limitSamples(2);
+    rig.letTheSamplerAnswer();
+    rig.startMeasurement(2);
+    EncoderRig::keyBar(rig.tab().highBar, 20);
+    rig.detector(rig.tab().setValues);
+    rig.stopMeasurement();
+    rig.prompts.realBoxes = true;
+    QString question;
+    DismissNextMessageBox([&question](QMessageBox& box) {
+        question = box.text();
+        box.button(QMessageBox::Yes)->click();
+    });
+    bool closed = false;
+    QObject::connect(&rig.diag(), &TFormDiagnostic::closed, [&closed] { closed = true; });
+    rig.controller->clearTranscript();
+    QTest::mouseClick(rig.diag().closeButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return closed; }));
+    EXPECT_TRUE(question.startsWith("Would you like to store the new settings?"));
+    EXPECT_EQ(rig.sent(), (std::vector<std::string>{"MSS 11 2\r"}));
+    EXPECT_EQ(rig.prompts.shown.size(), 1u);  // no failure reported
+}
+
 struct WriteCase {
     const char* name;
     std::vector<std::string> failing;  // detector words the module refuses
