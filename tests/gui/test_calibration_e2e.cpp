@@ -23,6 +23,27 @@
 namespace vm::gui::test {
 namespace {
 
+// Opens the diagnostic window, runs the automatic calibration of channel 1A at 4 K with the real
+// tool and checks that it succeeded and the link came back.
+void CalibrateChannel1A(TFormDiagnostic& diag) {
+    diag.openFromMenu();
+    ASSERT_TRUE(WaitFor([&] { return !diag.busy(); }));
+    TEncoderCalibrationTab& tab = diag.encoderTab();
+    QListWidgetItem* item = tab.channelList->findItems("1A", Qt::MatchExactly).value(0);
+    ASSERT_NE(item, nullptr) << Lines(diag.monitorList()).join('\n').toStdString();
+    tab.channelList->setCurrentItem(item);
+    Q_EMIT tab.channelList->itemClicked(item);
+    tab.temperature->setCurrentIndex(1);
+    Q_EMIT tab.temperature->activated(1);
+    bool finished = false;
+    QObject::connect(&tab, &TEncoderCalibrationTab::calibrationFinished, [&finished] { finished = true; });
+    tab.autoCalibration->click();
+    ASSERT_TRUE(WaitFor([&] { return finished; }, 90000)) << tab.tool().output().toStdString();
+    EXPECT_TRUE(tab.tool().output().contains("- SUCCESS: Calibration complete"))
+        << tab.tool().output().toStdString();
+    EXPECT_EQ(tab.statusText(), "vmcli ended with exit code 0; controller link reopened");
+}
+
 // The real programs: vmsim on 127.0.0.1, the desktop windows on a TCP link to it in real time,
 // and the real vmcli found on PATH for the calibration.
 TEST(AutoCalibrationEndToEnd, RealToolCalibratesOverTcpAndTheLinkComesBack) {
@@ -49,26 +70,8 @@ TEST(AutoCalibrationEndToEnd, RealToolCalibratesOverTcpAndTheLinkComesBack) {
         context.current.replace(std::move(tcp));
         windows.main().startModuleScan();
         ASSERT_TRUE(WaitFor([&] { return !windows.main().scanRunning(); }));
-        TFormDiagnostic& diag = windows.diagnostic();
-        diag.openFromMenu();
-        ASSERT_TRUE(WaitFor([&] { return !diag.busy(); }));
-        TEncoderCalibrationTab& tab = diag.encoderTab();
-        tab.tool().allowTerminal = false;
-        QListWidgetItem* item = tab.channelList->findItems("1A", Qt::MatchExactly).value(0);
-        ASSERT_NE(item, nullptr) << Lines(diag.monitorList()).join('\n').toStdString();
-        tab.channelList->setCurrentItem(item);
-        Q_EMIT tab.channelList->itemClicked(item);
-        tab.temperature->setCurrentIndex(1);
-        Q_EMIT tab.temperature->activated(1);
-        bool finished = false;
-        QObject::connect(&tab, &TEncoderCalibrationTab::calibrationFinished,
-                         [&finished] { finished = true; });
-        tab.autoCalibration->click();
-        ASSERT_TRUE(WaitFor([&] { return finished; }, 90000)) << tab.tool().output().toStdString();
-        EXPECT_TRUE(tab.tool().output().contains("- SUCCESS: Calibration complete"))
-            << tab.tool().output().toStdString();
-        EXPECT_EQ(tab.statusText(), "vmcli ended with exit code 0; controller link reopened");
-        EXPECT_TRUE(tab.autoCalibration->isEnabled());
+        CalibrateChannel1A(windows.diagnostic());
+        EXPECT_TRUE(windows.diagnostic().encoderTab().autoCalibration->isEnabled());
         EXPECT_TRUE(prompts.shown.empty());
         // The desktop program has the controller again.
         EXPECT_FALSE(context.oem.GetCounter(1, 1));
@@ -108,24 +111,7 @@ TEST(AutoCalibrationEndToEnd, InMonitorModeTheToolCalibratesThroughTheMonitor) {
         rig.links.make = [&links](LinkKind kind) { return links.create(kind); };
         rig.start({"@CMON", "127.0.0.1"});
         ASSERT_TRUE(rig.settle());
-        TFormDiagnostic& diag = rig.windows->diagnostic();
-        diag.openFromMenu();
-        ASSERT_TRUE(WaitFor([&] { return !diag.busy(); }));
-        TEncoderCalibrationTab& tab = diag.encoderTab();
-        QListWidgetItem* item = tab.channelList->findItems("1A", Qt::MatchExactly).value(0);
-        ASSERT_NE(item, nullptr) << Lines(diag.monitorList()).join('\n').toStdString();
-        tab.channelList->setCurrentItem(item);
-        Q_EMIT tab.channelList->itemClicked(item);
-        tab.temperature->setCurrentIndex(1);
-        Q_EMIT tab.temperature->activated(1);
-        bool finished = false;
-        QObject::connect(&tab, &TEncoderCalibrationTab::calibrationFinished,
-                         [&finished] { finished = true; });
-        tab.autoCalibration->click();
-        ASSERT_TRUE(WaitFor([&] { return finished; }, 90000)) << tab.tool().output().toStdString();
-        EXPECT_TRUE(tab.tool().output().contains("- SUCCESS: Calibration complete"))
-            << tab.tool().output().toStdString();
-        EXPECT_EQ(tab.statusText(), "vmcli ended with exit code 0; controller link reopened");
+        CalibrateChannel1A(rig.windows->diagnostic());
         EXPECT_TRUE(rig.prompts.shown.empty());
         EXPECT_FALSE(rig.context->oem.GetCounter(1, 1));
         ASSERT_TRUE(WaitFor([&] { return rig.context->runner.pending() == 0; }));
