@@ -39,8 +39,19 @@ bool CalibrationTool::running() const { return process_ && process_->state() != 
 bool CalibrationTool::start(const QString& program, const QStringList& arguments) {
     if (running()) return false;
     process_ = std::make_unique<QProcess>();
-    connect(process_.get(), &QProcess::finished, this, [this](int exitCode) { Q_EMIT finished(exitCode); });
+    outcome_.clear();
     const QString terminal = allowTerminal ? FindTerminal() : QString();
+    const QString tool = QFileInfo(program).fileName();
+    connect(process_.get(), &QProcess::finished, this,
+            [this, tool, inTerminal = !terminal.isEmpty()](int exitCode, QProcess::ExitStatus status) {
+                if (inTerminal)
+                    outcome_ = "the terminal of " + tool + " closed";
+                else if (status == QProcess::CrashExit)
+                    outcome_ = tool + " ended abnormally";
+                else
+                    outcome_ = tool + " ended with exit code " + QString::number(exitCode);
+                Q_EMIT finished(exitCode);
+            });
     if (!terminal.isEmpty()) {
         process_->setProgram(terminal);
         process_->setArguments(QStringList{"-T", "OEM Calibration Procedure", "-e", program} + arguments);

@@ -1,8 +1,9 @@
 #pragma once
 // Finds and starts the command-line tool for the automatic encoder calibration, with an argument
-// vector and never through a shell. With a display and a terminal emulator the tool runs in a
-// terminal window of its own; otherwise in a window of this program that shows the tool's output
-// as it comes and has a button that sends Enter.
+// vector and never through a shell. The tool runs in a window of this program that shows the
+// tool's output as it comes, keeps it after the tool has ended and has a button that sends Enter;
+// so the calibration's outcome and the tool's exit status stay readable. A terminal window of its
+// own is an option (allowTerminal), where the exit status seen is the terminal's.
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
@@ -27,8 +28,8 @@ class CalibrationTool final : public QObject {
     explicit CalibrationTool(QObject* parent = nullptr);
     ~CalibrationTool() override;
 
-    // Tests and headless runs keep the tool in the program's own window.
-    bool allowTerminal = true;
+    // Run the tool in a terminal emulator when a display and one are there.
+    bool allowTerminal = false;
 
     // Starts the program with the arguments; false when it could not be started.
     bool start(const QString& program, const QStringList& arguments);
@@ -36,6 +37,9 @@ class CalibrationTool final : public QObject {
     // The output window (nullptr while none was needed) and what it shows.
     QWidget* outputWindow() const { return window_.get(); }
     QString output() const;
+    // How the last run ended, for the window's status ("vmcli ended with exit code 0"); empty
+    // while none has ended.
+    QString outcome() const { return outcome_; }
     // What the window's Enter button does.
     void sendEnter();
 
@@ -51,6 +55,7 @@ class CalibrationTool final : public QObject {
     std::unique_ptr<QWidget> window_;
     QPlainTextEdit* text_ = nullptr;
     QPushButton* enter_ = nullptr;
+    QString outcome_;
 };
 
 }  // namespace vm::gui

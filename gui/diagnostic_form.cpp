@@ -159,6 +159,8 @@ void TFormDiagnostic::openFromMenu() {
     driverList_->clear();
     amplifierChannels_->clear();
     measure_->setEnabled(false);
+    // The outcome of an earlier session says nothing about this one.
+    encoderTab_->status->clear();
     startModuleDiagnostic();
 }
 
@@ -167,8 +169,9 @@ void TFormDiagnostic::showEvent(QShowEvent* event) {
     // Only when the program shows the window, not when the window system restores it.
     if (event->spontaneous()) return;
     monitorList_->clear();
-    encoderTab_->highBar->setValue(0);
+    // Low first: with High still above it nothing snaps, and High then goes to 0 as well.
     encoderTab_->lowBar->setValue(0);
+    encoderTab_->highBar->setValue(0);
     main_.setEnabled(false);
 }
 
@@ -215,6 +218,9 @@ void TFormDiagnostic::startModuleDiagnostic() {
             [this] { tabs_->setTabVisible(kTabEncoder, true); });
     connect(worker, &TModuleDiagnostic::showDriverTab, this,
             [this] { tabs_->setTabVisible(kTabDriver, true); });
+    // The list shows its first item once filled; "Measure" measures the item shown.
+    connect(worker, &QThread::finished, this,
+            [this] { measure_->setEnabled(amplifierChannels_->count() > 0); });
     startWorker(worker);
 }
 
@@ -239,13 +245,25 @@ void TFormDiagnostic::amplifierChosen(int index) {
 }
 
 void TFormDiagnostic::startAmplifierMeasurement() {
-    if (busy() || channel_.module == 0) return;
+    if (busy()) return;
+    // The channel is the one the list shows: the encoder tab may have chosen another since.
+    const auto shown = ParseChannelItem(amplifierChannels_->currentText());
+    if (!shown) return;
+    channel_ = *shown;
     progress_->setValue(0);
     progress_->show();
     auto* worker = new TVMDMMeasurement(context_, channel_.module, channel_.channel, this);
     connect(worker, &TVMDMMeasurement::line, this, &TFormDiagnostic::addDriverLine);
-    connect(worker, &TVMDMMeasurement::progress, this,
-            [this](int value) { progress_->setValue(std::min(value, kProgressMax)); });
+    // The bar is scaled to the longest measurement: the poll bound and the table's bytes.
+    connect(worker, &TVMDMMeasurement::progress, this, [this](int value) {
+        progress_->setValue(std::min(value, TVMDMMeasurement::kProgressSteps) * kProgressMax /
+                            TVMDMMeasurement::kProgressSteps);
+    });
+    connect(worker, &TVMDMMeasurement::failed, this, [this] {
+        characteristic_->clear();
+        push_->clear();
+        pull_->clear();
+    });
     connect(
         worker, &TVMDMMeasurement::curves, this,
         [this](const QList<QPointF>& characteristic, const QList<QPointF>& push, const QList<QPointF>& pull) {
@@ -336,30 +354,39 @@ void TFormDiagnostic::closeSequence() {
     }
     closing_ = true;
     setEnabled(false);
+    // Every channel whose detector settings were written is stored; nothing else, so a module the
+    // detection did not find is never asked.
     context_.runner.run(
-        [&ctx = context_] {
-            int failures = 0;
-            for (std::uint8_t a = 1; a <= 6; ++a) {
-                if (!ctx.pci.HasEncoderModule(a)) continue;
-                if (ctx.oem.StoreDetector(a, 1))
-                    ++failures;
+        [&ctx = context_, channels = written_] {
+            QStringList failed;
+            for (const DiagnosticChannel& c : channels) {
+                if (ctx.oem.StoreDetector(c.module, c.channel))
+                    failed << ChannelItem(c.module, c.channel);
                 else
                     ctx.clock.sleepMs(kAfterStoreMs);
             }
-            return failures;
+            return failed;
         },
         this,
-        [this](int failures) {
-            for (int i = 0; i < failures; ++i)
-                context_.prompts.message(this, "Store command failed", "Vellumotor Control",
-                                         PromptIcon::Error);
+        [this](const QStringList& failed) {
+            if (!failed.isEmpty())
+                context_.prompts.message(this, "Store command failed: " + failed.join(", "),
+                                         "Vellumotor Control", PromptIcon::Error);
             setEnabled(true);
             finishClose();
         });
 }
 
+void TFormDiagnostic::detectorWritten(DiagnosticChannel channel) {
+    settingsChanged_ = true;
+    for (const DiagnosticChannel& c : written_)
+        if (c.module == channel.module && c.channel == channel.channel) return;
+    written_.push_back(channel);
+}
+
 void TFormDiagnostic::finishClose() {
     settingsChanged_ = false;
+    written_.clear();
     closing_ = true;
     close();
     closing_ = false;

@@ -4,6 +4,7 @@
 // window, which stays disabled while this window is open. At most one worker runs at a time,
 // and the window is disabled while it runs.
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QWidget>
 
@@ -52,6 +53,9 @@ class TFormDiagnostic final : public QWidget {
     void setDiagnosticChannel(DiagnosticChannel channel) { channel_ = channel; }
     bool settingsChanged() const { return settingsChanged_; }
     void setSettingsChanged(bool changed) { settingsChanged_ = changed; }
+    // A detector setting of the channel was written: the close sequence offers to store it.
+    void detectorWritten(DiagnosticChannel channel);
+    const QList<DiagnosticChannel>& writtenChannels() const { return written_; }
 
     QListWidget* monitorList() const { return monitorList_; }
     QListWidget* driverList() const { return driverList_; }
@@ -92,6 +96,7 @@ class TFormDiagnostic final : public QWidget {
     DetectedModules detected_;
     DiagnosticChannel channel_;
     bool settingsChanged_ = false;
+    QList<DiagnosticChannel> written_;  // in the order first written
     bool closing_ = false;
     QThread* worker_ = nullptr;
 

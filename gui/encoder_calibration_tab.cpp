@@ -211,6 +211,8 @@ void TEncoderCalibrationTab::channelClicked() {
 }
 
 void TEncoderCalibrationTab::temperatureChosen() {
+    // While the tool calibrates or a measurement runs the buttons keep the state that run gave them.
+    if (calibration_ || measurement_) return;
     // After a reopening the list stays enabled while no channel is chosen; that choice is ignored.
     const QList<QListWidgetItem*> selected = channelList->selectedItems();
     const auto channel = selected.isEmpty() ? std::nullopt : ParseChannelItem(selected.front()->text());
@@ -252,11 +254,9 @@ void TEncoderCalibrationTab::manualSetupPressed() {
         direction = TOEMMeasurement::Direction::Ccw;
     const auto kelvin = static_cast<std::uint16_t>(DecimalValue(temperature->currentText()));
 
-    setValues->setEnabled(true);
-    getValues->setEnabled(true);
-    autoCalibration->setEnabled(false);
-    host_.closeButton()->setEnabled(false);
-    host_.saveButton()->setEnabled(false);
+    measured_ = channel;
+    setMeasuringControls(true);
+    status->clear();
     analogPoints_.clear();
     differentialPoints_.clear();
     analogSeries->clear();
@@ -312,38 +312,48 @@ void TEncoderCalibrationTab::measurementEnded() {
     measurement_->wait();
     delete measurement_;
     measurement_ = nullptr;
-    autoCalibration->setEnabled(true);
-    host_.closeButton()->setEnabled(true);
-    host_.saveButton()->setEnabled(true);
-    setValues->setEnabled(false);
-    getValues->setEnabled(false);
+    setMeasuringControls(false);
     Q_EMIT measurementFinished();
+}
+
+void TEncoderCalibrationTab::setMeasuringControls(bool measuring) {
+    // The detector is tuned only while a measurement shows its effect, so the track bars are
+    // usable exactly when "Set Values" is. The channel list is not: the detector threads and the
+    // chart belong to the channel being measured.
+    for (QWidget* w : std::initializer_list<QWidget*>{setValues, getValues, gainBar, highBar, lowBar})
+        w->setEnabled(measuring);
+    for (QWidget* w : std::initializer_list<QWidget*>{autoCalibration, channelList, host_.closeButton(),
+                                                      host_.saveButton()})
+        w->setEnabled(!measuring);
 }
 
 // --- Detector settings ---
 
-void TEncoderCalibrationTab::addThreshold(QLineSeries* line, int value) {
-    line->append(0, value);
-    line->append(2, value);
+void TEncoderCalibrationTab::setThreshold(QLineSeries* line, int value) {
+    // The level now in force, as a flat line across the chart; the last one read or written
+    // replaces the one before.
+    line->replace(QList<QPointF>{{0, double(value)}, {2, double(value)}});
+}
+
+void TEncoderCalibrationTab::showDetector(int high, int low, int gain) {
+    setThreshold(highLine, high);
+    setThreshold(lowLine, low);
+    // The module's values are shown as they are, without the snapping of a user's move.
+    applying_ = true;
+    highBar->setValue(high);
+    lowBar->setValue(low);
+    gainBar->setValue(gain);
+    applying_ = false;
+    highGet->setText(QString::number(high));
+    lowGet->setText(QString::number(low));
+    gainGet->setText(QString::number(gain));
 }
 
 void TEncoderCalibrationTab::getDetector() {
     if (detector_) return;
-    const DiagnosticChannel channel = host_.diagnosticChannel();
+    const DiagnosticChannel channel = measured_;
     auto* reader = new TOEMGetThresHolds(context_, channel.module, channel.channel, handshake_, this);
-    connect(reader, &TOEMGetThresHolds::detectorRead, this, [this](int high, int low, int gain) {
-        addThreshold(highLine, high);
-        addThreshold(lowLine, low);
-        // The module's values are shown as they are, without the snapping of a user's move.
-        applying_ = true;
-        highBar->setValue(high);
-        lowBar->setValue(low);
-        gainBar->setValue(gain);
-        applying_ = false;
-        highGet->setText(QString::number(high));
-        lowGet->setText(QString::number(low));
-        gainGet->setText(QString::number(gain));
-    });
+    connect(reader, &TOEMGetThresHolds::detectorRead, this, &TEncoderCalibrationTab::showDetector);
     detector_ = reader;
     connect(reader, &QThread::finished, this, [this] {
         detector_->wait();
@@ -356,7 +366,7 @@ void TEncoderCalibrationTab::getDetector() {
 
 void TEncoderCalibrationTab::setDetector() {
     if (detector_) return;
-    const DiagnosticChannel channel = host_.diagnosticChannel();
+    const DiagnosticChannel channel = measured_;
     const int high = highBar->value();
     const int low = lowBar->value();
     const int gain = gainBar->value();
@@ -366,19 +376,19 @@ void TEncoderCalibrationTab::setDetector() {
     auto* writer = new TOEMSetThresHolds(context_, channel.module, channel.channel,
                                          static_cast<std::uint8_t>(high), static_cast<std::uint8_t>(low),
                                          static_cast<std::uint8_t>(gain), handshake_, this);
-    connect(writer, &TOEMSetThresHolds::highWritten, this, [this](int value) {
+    connect(writer, &TOEMSetThresHolds::highWritten, this, [this, channel](int value) {
         highGet->setText(QString::number(value));
-        addThreshold(highLine, value);
-        host_.setSettingsChanged(true);
+        setThreshold(highLine, value);
+        host_.detectorWritten(channel);
     });
-    connect(writer, &TOEMSetThresHolds::lowWritten, this, [this](int value) {
+    connect(writer, &TOEMSetThresHolds::lowWritten, this, [this, channel](int value) {
         lowGet->setText(QString::number(value));
-        addThreshold(lowLine, value);
-        host_.setSettingsChanged(true);
+        setThreshold(lowLine, value);
+        host_.detectorWritten(channel);
     });
-    connect(writer, &TOEMSetThresHolds::gainWritten, this, [this](int value) {
+    connect(writer, &TOEMSetThresHolds::gainWritten, this, [this, channel](int value) {
         gainGet->setText(QString::number(value));
-        host_.setSettingsChanged(true);
+        host_.detectorWritten(channel);
     });
     connect(writer, &TOEMSetThresHolds::noPause, this, [this] {
         status->setText("Detector settings not written: the measurement did not pause within 10 s");
@@ -407,57 +417,68 @@ void TEncoderCalibrationTab::setCalibrationControls(bool enabled) {
 void TEncoderCalibrationTab::startAutoCalibration() {
     const DiagnosticChannel channel = host_.diagnosticChannel();
     if (busy() || channel.module == 0) return;
+    // The tool is looked for before the link is touched: without it the link stays as it is.
+    toolProgram_ = FindTool("vmcli");
+    if (toolProgram_.isEmpty()) {
+        const QString text =
+            "The calibration tool vmcli was found neither next to this program nor on the search path";
+        status->setText(text);
+        context_.prompts.message(this, text, kProgramTitle, PromptIcon::Error);
+        return;
+    }
+    calibrated_ = channel;
     setCalibrationControls(false);
     calibrationTemperature_ = static_cast<int>(DecimalValue(temperature->currentText()));
     status->setText("Calibration handed to vmcli; the link is reopened when it ends");
     cancelReopenButton->show();
     calibration_ = new TOEMAutoCalibration(context_, this);
     connect(calibration_, &TOEMAutoCalibration::linkClosed, this, &TEncoderCalibrationTab::launchTool);
+    connect(calibration_, &TOEMAutoCalibration::refused, this, [this] {
+        const QString text = "No controller link to hand over to vmcli";
+        calibrationEnded(text + "; the link was left as it was");
+        context_.prompts.message(this, text, kProgramTitle, PromptIcon::Error);
+    });
     connect(calibration_, &TOEMAutoCalibration::reopening, this,
-            [this] { status->setText("Reopening the controller link..."); });
-    connect(calibration_, &TOEMAutoCalibration::reopened, this,
-            [this] { calibrationEnded("Controller link reopened"); });
+            [this] { status->setText(toolOutcome() + "; reopening the controller link..."); });
+    connect(calibration_, &TOEMAutoCalibration::reopened, this, [this] {
+        calibrationEnded(toolOutcome() + "; controller link reopened");
+        readBackDetector();
+    });
     connect(calibration_, &TOEMAutoCalibration::gaveUp, this, [this](bool cancelled) {
-        calibrationEnded(cancelled ? "Reopening cancelled: the controller link stays closed"
-                                   : "The controller link could not be reopened within 10 minutes");
+        calibrationEnded(toolOutcome() +
+                         (cancelled ? "; reopening cancelled: the controller link stays closed"
+                                    : "; the controller link could not be reopened within 10 minutes"));
     });
     calibration_->start();
 }
 
+QString TEncoderCalibrationTab::toolOutcome() const {
+    return tool_->outcome().isEmpty() ? QStringLiteral("vmcli did not run") : tool_->outcome();
+}
+
 void TEncoderCalibrationTab::launchTool(const QString& selector) {
     if (!calibration_) return;
-    const DiagnosticChannel channel = host_.diagnosticChannel();
-    if (selector.isEmpty()) {
-        context_.prompts.message(this, "No controller link to hand over to vmcli", kProgramTitle,
-                                 PromptIcon::Error);
-        calibration_->toolEnded();
-        return;
-    }
-    const QString program = FindTool("vmcli");
-    if (program.isEmpty()) {
-        context_.prompts.message(this,
-                                 "The calibration tool vmcli was found neither next to this program nor on "
-                                 "the search path",
-                                 kProgramTitle, PromptIcon::Error);
-        calibration_->toolEnded();
-        return;
-    }
     // The channel list names drive modules; the tool wants the slot of their encoder module.
-    const QStringList arguments =
-        CalibrationArguments(selector, EncoderSlot(channel.module), channel.channel, calibrationTemperature_);
+    const QStringList arguments = CalibrationArguments(selector, EncoderSlot(calibrated_.module),
+                                                       calibrated_.channel, calibrationTemperature_);
     disconnect(tool_, &CalibrationTool::finished, this, nullptr);
     connect(tool_, &CalibrationTool::finished, this, [this] {
         if (calibration_) calibration_->toolEnded();
     });
-    if (!tool_->start(program, arguments)) {
-        context_.prompts.message(this, "The calibration tool " + program + " could not be started",
+    if (!tool_->start(toolProgram_, arguments)) {
+        context_.prompts.message(this, "The calibration tool " + toolProgram_ + " could not be started",
                                  kProgramTitle, PromptIcon::Error);
         calibration_->toolEnded();
     }
 }
 
 void TEncoderCalibrationTab::cancelReopen() {
-    if (calibration_) calibration_->cancel();
+    if (!calibration_) return;
+    // The tool may still be using the controller: the controls stay disabled until it ends, and
+    // the cancel only keeps the link closed afterwards.
+    calibration_->cancel();
+    cancelReopenButton->hide();
+    status->setText("The controller link stays closed when vmcli ends");
 }
 
 void TEncoderCalibrationTab::calibrationEnded(const QString& text) {
@@ -468,6 +489,25 @@ void TEncoderCalibrationTab::calibrationEnded(const QString& text) {
     status->setText(text);
     setCalibrationControls(true);
     Q_EMIT calibrationFinished();
+}
+
+void TEncoderCalibrationTab::readBackDetector() {
+    // What the calibration left in the detector, shown as a read would show it.
+    const DiagnosticChannel channel = calibrated_;
+    struct Read {
+        bool failed;
+        int high, low, gain;
+    };
+    context_.runner.run(
+        [&ctx = context_, channel] {
+            auto lock = ctx.current.hold();
+            const bool failed = ctx.oem.ReadDetector(channel.module, channel.channel);
+            return Read{failed, ctx.oem.high(), ctx.oem.low(), ctx.oem.gain()};
+        },
+        this,
+        [this](const Read& r) {
+            if (!r.failed) showDetector(r.high, r.low, r.gain);
+        });
 }
 
 }  // namespace vm::gui

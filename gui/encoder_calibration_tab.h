@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 
+#include "gui/diagnostic_state.h"
 #include "gui/encoder_handshake.h"
 
 class QAbstractAxis;
@@ -112,10 +113,14 @@ class TEncoderCalibrationTab final : public QWidget {
     void highMoved(int value);
     void refresh();
     void measurementEnded();
-    void addThreshold(QLineSeries* line, int value);
+    void setMeasuringControls(bool measuring);
+    void setThreshold(QLineSeries* line, int value);
+    void showDetector(int high, int low, int gain);
     void setCalibrationControls(bool enabled);
     void launchTool(const QString& selector);
+    QString toolOutcome() const;
     void calibrationEnded(const QString& text);
+    void readBackDetector();
 
     AppContext& context_;
     TFormDiagnostic& host_;
@@ -128,6 +133,9 @@ class TEncoderCalibrationTab final : public QWidget {
     TOEMAutoCalibration* calibration_ = nullptr;
     CalibrationTool* tool_ = nullptr;
     int calibrationTemperature_ = 0;
+    QString toolProgram_;
+    DiagnosticChannel measured_;    // the channel of the running measurement
+    DiagnosticChannel calibrated_;  // the channel handed to the tool
     QTimer* refresh_ = nullptr;
     std::size_t shown_ = 0;
     QList<QPointF> analogPoints_;

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "gui/app_context.h"
+#include "link/pipe_com.h"
+#include "link/pipe_endpoint.h"
 
 namespace vm::gui {
 
@@ -17,34 +19,53 @@ QStringList CalibrationArguments(const QString& selector, int slot, int channel,
             "600"};
 }
 
+std::optional<Handover> HandoverOf(COM_METHOD& link) {
+    if (const auto* pipeLink = dynamic_cast<const PIPE_COM*>(&link)) {
+        std::string_view name = pipeLink->requestPipeName().view();
+        if (!name.ends_with(pipe::kRequestSuffix)) return std::nullopt;
+        name.remove_suffix(pipe::kRequestSuffix.size());
+        if (name.empty()) return std::nullopt;
+        return Handover{"CMON:" + std::string(name), std::string(name)};
+    }
+    const std::string selector(link.selector().view());
+    if (selector.empty()) return std::nullopt;
+    return Handover{selector, selector};
+}
+
 TOEMAutoCalibration::TOEMAutoCalibration(AppContext& context, QObject* parent)
     : QThread(parent), context_(context) {}
 
 TOEMAutoCalibration::~TOEMAutoCalibration() {
     requestInterruption();
-    cancel();
+    toolEnded_.release();
     wait();
 }
 
-void TOEMAutoCalibration::cancel() {
-    cancelled_.store(true);
-    toolEnded_.release();
-}
+void TOEMAutoCalibration::cancel() { cancelled_.store(true); }
 
 void TOEMAutoCalibration::run() {
-    std::string selector;
-    const bool hadLink = context_.current.access([&selector](COM_METHOD* link) {
-        if (!link) return false;
-        selector = std::string(link->selector().view());
-        link->Close();
-        return true;
+    // Nothing is closed unless the tool can be told where to find the controller.
+    const std::optional<Handover> handover = context_.current.access([](COM_METHOD* link) {
+        std::optional<Handover> h = link ? HandoverOf(*link) : std::nullopt;
+        if (h) link->Close();
+        return h;
     });
-    Q_EMIT linkClosed(hadLink ? QString::fromStdString(selector) : QString());
+    if (!handover) {
+        Q_EMIT refused();
+        return;
+    }
+    Q_EMIT linkClosed(QString::fromStdString(handover->toolSelector));
 
     // Reopening while the tool still works would succeed over the LAN and give the controller two
-    // command sources, so the process's end comes first.
+    // command sources, so the process's end comes first, cancelled or not.
     toolEnded_.acquire();
+    if (isInterruptionRequested()) return;
+    if (cancelled_.load()) {
+        Q_EMIT gaveUp(true);
+        return;
+    }
     Q_EMIT reopening();
+    const std::string& selector = handover->reopenName;
     for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
         if (cancelled_.load() || isInterruptionRequested()) {
             Q_EMIT gaveUp(true);

@@ -1,17 +1,35 @@
 #pragma once
 // The hand-over of the controller to the command-line tool for the automatic encoder calibration:
 // the thread closes the current link (so the other process can open the device), then waits until
-// the window reports that the tool's process has ended, then reopens the link with its selector
-// every 2 s until it opens, at most 10 minutes or until cancelled. Starting the tool is the
-// window's part (CalibrationTool), on the main thread.
+// the window reports that the tool's process has ended, then reopens the link every 2 s until it
+// opens, at most 10 minutes. A cancel only decides that the link stays closed once the tool has
+// ended; while the tool runs the window keeps its link closed whatever happens. Starting the tool
+// is the window's part (CalibrationTool), on the main thread.
 #include <QSemaphore>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vm {
+class COM_METHOD;
+}
 
 namespace vm::gui {
+
+// How the controller changes hands: the device selector the tool is given (without the "@"), and
+// the name the link is opened with again afterwards.
+struct Handover {
+    std::string toolSelector;
+    std::string reopenName;
+};
+// The hand-over for this link, or nothing when it cannot be handed over (no selector). A pipe link
+// (monitor mode) hands the tool the monitor itself, "CMON:" and the pipe name: the monitor serves
+// one client at a time, so the tool is served while this program's link stays closed.
+std::optional<Handover> HandoverOf(COM_METHOD& link);
 
 struct AppContext;
 
@@ -35,12 +53,14 @@ class TOEMAutoCalibration final : public QThread {
 
     // From the main thread: the tool's process has ended, or never started.
     void toolEnded() { toolEnded_.release(); }
-    // From the main thread: stop waiting and reopening; the link stays closed.
+    // From the main thread: once the tool has ended the link stays closed (reopening stops).
     void cancel();
 
   Q_SIGNALS:
-    // The link is closed; selector is what it was opened with (empty without a link).
+    // The link is closed; selector is the device selector the tool is to use.
     void linkClosed(const QString& selector);
+    // There was no link that could be handed over; it was left as it was and the thread ends.
+    void refused();
     void reopening();
     void reopened();
     // No reopen: cancelled, or the attempts ran out.

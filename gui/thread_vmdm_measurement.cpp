@@ -48,39 +48,44 @@ void TVMDMMeasurement::run() {
     const std::uint8_t m = module_;
     Q_EMIT line("AMPLIFIER MEASUREMENT: " + QString::number(m) + QChar('@' + channel_));
     int progressValue = 0;
-    // Positions that are never read (no measurement, a failed row) hold 0.
+    // Positions of a row that could not be read hold 0.
     AmplifierBytes bytes{};
 
-    if (!vmdm.StartAmplifierMeasurement(m, channel_)) {
-        bool stopped = false;
-        for (int poll = 0; poll < kMaxPolls; ++poll) {
-            if (isInterruptionRequested()) return;
-            if (vmdm.status() == "_STP") {
-                stopped = true;
-                break;
-            }
-            vmdm.Status(m);
-            context_.clock.sleepMs(kPollMs);
+    // A measurement that did not start or did not finish has no table worth reading: an error
+    // line, and neither a table nor a chart, so an earlier result is never shown as this one's.
+    if (vmdm.StartAmplifierMeasurement(m, channel_)) {
+        Q_EMIT line(">ERROR: amplifier measurement refused by the module");
+        Q_EMIT failed();
+        return;
+    }
+    bool stopped = false;
+    for (int poll = 0; poll < kMaxPolls; ++poll) {
+        if (isInterruptionRequested()) return;
+        if (vmdm.status() == "_STP") {
+            stopped = true;
+            break;
+        }
+        vmdm.Status(m);
+        context_.clock.sleepMs(kPollMs);
+        Q_EMIT progress(++progressValue);
+    }
+    if (!stopped) stopped = vmdm.status() == "_STP";
+    if (!stopped) {
+        Q_EMIT line(QString::asprintf(">ERROR: amplifier measurement did not finish within %d s",
+                                      static_cast<int>(kMaxPolls * kPollMs / 1000)));
+        Q_EMIT failed();
+        return;
+    }
+    for (std::uint8_t row = 0; row <= VMDM::kLastAmplifierRow; ++row) {
+        if (isInterruptionRequested()) return;
+        if (vmdm.ReadAmplifierValues(m, row)) continue;
+        const VMDM::AmplifierRow values = vmdm.amplifierTable()[row];
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            bytes[row * 8u + k] = ScaleAmplifierByte(values[k]);
             Q_EMIT progress(++progressValue);
         }
-        if (!stopped) stopped = vmdm.status() == "_STP";
-        if (stopped) {
-            for (std::uint8_t row = 0; row <= VMDM::kLastAmplifierRow; ++row) {
-                if (isInterruptionRequested()) return;
-                if (vmdm.ReadAmplifierValues(m, row)) continue;
-                const VMDM::AmplifierRow values = vmdm.amplifierTable()[row];
-                for (std::size_t k = 0; k < values.size(); ++k) {
-                    bytes[row * 8u + k] = ScaleAmplifierByte(values[k]);
-                    Q_EMIT progress(++progressValue);
-                }
-            }
-            for (const QString& l : AmplifierHexLines(bytes)) Q_EMIT line(l);
-        } else {
-            // A module that never reports the end has no table worth reading.
-            Q_EMIT line(QString::asprintf(">ERROR: amplifier measurement did not finish within %d s",
-                                          static_cast<int>(kMaxPolls * kPollMs / 1000)));
-        }
     }
+    for (const QString& l : AmplifierHexLines(bytes)) Q_EMIT line(l);
 
     const AmplifierCurves sensitivity = ComputeAmplifierCurves(bytes);
     QList<QPointF> characteristic;

@@ -37,6 +37,8 @@ class TVMDMMeasurement final : public QThread {
     // Status polls after "SAM" before the measurement counts as not finished (100 s at 100 ms).
     static constexpr int kMaxPolls = 1000;
     static constexpr std::uint32_t kPollMs = 100;
+    // Progress steps of a whole measurement: every poll and every table byte.
+    static constexpr int kProgressSteps = kMaxPolls + 512;
 
     TVMDMMeasurement(AppContext& context, std::uint8_t module, std::uint8_t channel,
                      QObject* parent = nullptr);
@@ -46,6 +48,8 @@ class TVMDMMeasurement final : public QThread {
     void progress(int value);
     // The characteristic (512 points), the push and the pull sensitivity (255 points each).
     void curves(const QList<QPointF>& characteristic, const QList<QPointF>& push, const QList<QPointF>& pull);
+    // The measurement was refused or did not finish: no table and no curves follow.
+    void failed();
 
   protected:
     void run() override;

@@ -102,11 +102,12 @@ bool VMDM::MeasureCapacitance(std::uint8_t m, std::uint8_t c) {
 bool VMDM::StartAmplifierMeasurement(std::uint8_t m, std::uint8_t c) {
     return link_.run(
         [&](Transaction& t) {
-            if (t.exchange("SAM %u %u\r", unsigned{m}, unsigned{c})) return kFailure;
-            if (t.tokens().isAck(0)) {
-                auto fields = link_.fieldsLock();
-                status_.assign(t.tokens().token(0));
-            }
+            // A refusal ("CNR" from a moving channel) starts nothing; only an acknowledged start
+            // replaces the status, so a stale "_STP" never reads as the end of this measurement.
+            t.exchange("SAM %u %u\r", unsigned{m}, unsigned{c});
+            if (!t.tokens().isAck(0)) return kFailure;
+            auto fields = link_.fieldsLock();
+            status_.assign(t.tokens().token(0));
             return kSuccess;
         },
         NoLinkFails());

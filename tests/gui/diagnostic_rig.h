@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
 #include <array>
 #include <string>
 
@@ -63,13 +65,14 @@ struct DiagnosticRig : GuiRig {
         ASSERT_TRUE(idle());
     }
     void measure(const QString& item) {
+        diag().findChild<QTabWidget*>("tabs")->setCurrentIndex(TFormDiagnostic::kTabDriver);
         QComboBox* channels = diag().amplifierChannels();
         const int index = channels->findText(item);
         ASSERT_GE(index, 0) << item.toStdString();
         channels->setCurrentIndex(index);
         Q_EMIT channels->activated(index);
         controller->clearTranscript();
-        diag().findChild<QPushButton*>("buttonMeasure")->click();
+        QTest::mouseClick(diag().findChild<QPushButton*>("buttonMeasure"), Qt::LeftButton);
         ASSERT_TRUE(idle());
     }
     void setDrive(int slot, int failsafe, std::array<int, 3> loads = {1000, 1000, 1000}) {

@@ -295,23 +295,59 @@ TEST(AmplifierMeasurement, RepliesAreScaledOnTheWayToTheList) {
     for (int k = 1; k <= 32; ++k) EXPECT_EQ(lines[k], "FF 70  0  1  2  3  4  5 FF 70  0  1  2  3  4  5") << k;
 }
 
-TEST(AmplifierMeasurement, AModuleThatNeverStopsEndsAfterThePollBound) {
-    DiagnosticRig rig("C,O,-,-,-,-");
+// A measurement the module refuses (a moving channel answers "CNR") or never ends is no result: an
+// error line, no table, and the chart of the measurement before is taken away.
+TEST(AmplifierMeasurement, AFailedMeasurementShowsNoTableAndNoChart) {
+    struct Case {
+        const char* name;
+        sim::FaultRule fault;
+        QString error;
+        std::size_t sent;
+        int progressShown;  // the bar's last value of 600
+    };
+    const Case cases[] = {
+        {"refused", Answer("SAM", "CNR"), ">ERROR: amplifier measurement refused by the module", 1, 0},
+        {"never ends", Answer("STS", "_SAM"), ">ERROR: amplifier measurement did not finish within 100 s",
+         1u + TVMDMMeasurement::kMaxPolls,
+         TVMDMMeasurement::kMaxPolls * 600 / TVMDMMeasurement::kProgressSteps},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DiagnosticRig rig("C,O,-,-,-,-");
+        rig.open();
+        rig.measure("1A");
+        ASSERT_EQ(rig.diag().characteristicSeries()->count(), 512);
+        rig.controller->addFault(c.fault);
+        int progressShown = -1;
+        QObject::connect(rig.diag().findChild<QProgressBar*>("amplifierProgress"),
+                         &QProgressBar::valueChanged, [&progressShown](int value) { progressShown = value; });
+        rig.diag().driverList()->clear();
+        rig.measure("1A");
+        EXPECT_EQ(ListItems(rig.diag().driverList()), (QStringList{"AMPLIFIER MEASUREMENT: 1A", c.error}));
+        EXPECT_EQ(rig.sent().size(), c.sent);
+        EXPECT_EQ(rig.diag().characteristicSeries()->count(), 0);
+        EXPECT_EQ(rig.diag().pushSeries()->count(), 0);
+        EXPECT_EQ(progressShown, c.progressShown);
+        EXPECT_TRUE(rig.diag().isEnabled());
+    }
+}
+
+// After the detection the list shows its first item, and "Measure" measures that one, whatever the
+// encoder tab chose meanwhile.
+TEST(AmplifierMeasurement, MeasuresTheItemTheListShows) {
+    DiagnosticRig rig("C,O,C,O,-,-");
     rig.open();
-    rig.controller->addFault(Answer("STS", "_SAM"));
-    const std::int64_t before = rig.clock.elapsedMs();
-    rig.measure("1A");
-    EXPECT_EQ(
-        ListItems(rig.diag().driverList()),
-        (QStringList{"AMPLIFIER MEASUREMENT: 1A", ">ERROR: amplifier measurement did not finish within 100 s",
-                     "==== TEST FINISHED ===="}));
-    const std::vector<std::string> sent = rig.sent();
-    EXPECT_EQ(sent.size(), 1u + TVMDMMeasurement::kMaxPolls);
-    EXPECT_GE(rig.clock.elapsedMs() - before, 100'000);
-    // Nothing was read: the chart shows zeros.
-    ASSERT_EQ(rig.diag().characteristicSeries()->count(), 512);
-    for (const QPointF& p : rig.diag().characteristicSeries()->points()) EXPECT_EQ(p.y(), 0.0);
-    EXPECT_TRUE(rig.diag().isEnabled());
+    TFormDiagnostic& diag = rig.diag();
+    EXPECT_EQ(diag.amplifierChannels()->currentText(), "1A");
+    diag.setDiagnosticChannel({3, 2});
+    diag.findChild<QTabWidget*>("tabs")->setCurrentIndex(TFormDiagnostic::kTabDriver);
+    QPushButton* measure = diag.findChild<QPushButton*>("buttonMeasure");
+    EXPECT_TRUE(measure->isEnabled());
+    rig.controller->clearTranscript();
+    QTest::mouseClick(measure, Qt::LeftButton);
+    ASSERT_TRUE(rig.idle());
+    ASSERT_FALSE(rig.sent().empty());
+    EXPECT_EQ(rig.sent().front(), "SAM 1 1\r");
 }
 
 // The report of a small session: one module with one channel, nothing measured.
@@ -393,7 +429,7 @@ TEST(DiagnosticReport, SmallSessionByteForByte) {
 
 struct CloseCase {
     const char* name;
-    bool changed;
+    QStringList written;  // channels whose detector settings were written
     bool answer;
     int failingStores;
     std::vector<std::string> sent;
@@ -403,16 +439,23 @@ struct CloseCase {
 const QString kStoreQuestion =
     "Would you like to store the new settings?\nThe system uses these settings at next time startup.";
 
+// Every written channel is stored, and only those: the encoder module at 12 that the map fix-up
+// invents for this rack is never asked.
 const CloseCase kCloseCases[] = {
-    {"unchanged", false, true, 0, {}, {}},
-    {"changed, No", true, false, 0, {}, {kStoreQuestion}},
-    {"changed, Yes", true, true, 0, {"MSS 11 1\r", "MSS 15 1\r"}, {kStoreQuestion}},
-    {"changed, Yes, one store fails",
+    {"unchanged", {}, true, 0, {}, {}},
+    {"changed, No", {"5A"}, false, 0, {}, {kStoreQuestion}},
+    {"changed, Yes",
+     {"1B", "1C", "5A", "1B"},
      true,
+     0,
+     {"MSS 11 2\r", "MSS 11 3\r", "MSS 15 1\r"},
+     {kStoreQuestion}},
+    {"changed, Yes, two stores fail",
+     {"1B", "5A", "5C"},
      true,
-     1,
-     {"MSS 11 1\r", "MSS 15 1\r"},
-     {kStoreQuestion, "Store command failed"}},
+     2,
+     {"MSS 11 2\r", "MSS 15 1\r", "MSS 15 3\r"},
+     {kStoreQuestion, "Store command failed: 1B, 5A"}},
 };
 
 TEST(DiagnosticClose, StoresWhenAskedAndResetsTheMeasurementLog) {
@@ -422,7 +465,7 @@ TEST(DiagnosticClose, StoresWhenAskedAndResetsTheMeasurementLog) {
         rig.open();
         TFormDiagnostic& diag = rig.diag();
         diag.setDiagnosticChannel({3, 2});
-        diag.setSettingsChanged(c.changed);
+        for (const QString& item : c.written) diag.detectorWritten(*ParseChannelItem(item));
         diag.encoderTab().manualSetup->setEnabled(true);
         diag.encoderTab().autoCalibration->setEnabled(true);
         rig.prompts.answers = {c.answer};
