@@ -84,7 +84,7 @@ def test_axis_states_and_position_during_and_after_a_move():
     def body():
         from vellumotor_tango import VellumotorAxis
 
-        context, sim = device(VellumotorAxis, Module=1, Channel=1)
+        context, sim = device(VellumotorAxis, Module=1, Channel=1, CountsPerStep=1)
         with context as axis:
             assert (axis.state(), axis.Position, axis.Frequency, axis.Type) == (DevState.ON, 0, 200, "PROFILE1")
             assert "Encoder count" in axis.get_attribute_config("Position").description
@@ -102,6 +102,7 @@ def test_axis_states_and_position_during_and_after_a_move():
             axis.Position = 700  # moves back by 300
             wait_for(lambda: axis.state() == DevState.ON)
             assert axis.Position == 700 and sim.position(1, 1) == 700
+            assert axis.read_attribute("Position").w_value == 700  # the set point stays
             assert "MOV 1 0 400 100 300 30 1 S\r" in sim.lines()
             axis.DefinePosition(0)
             assert axis.Position == 0
@@ -171,8 +172,56 @@ def test_axis_without_encoder_keeps_a_step_count():
             axis.MoveRelative(-150)
             wait_for(lambda: axis.state() == DevState.ON)
             assert axis.Position == -150 == sim.position(1, 1)
+            axis.Init()
+            assert axis.Position == -150  # the server's count survives Init
             axis.DefinePosition(10)
+            axis.Init()
             assert axis.Position == 10
+
+    isolated(body)
+
+
+def test_axis_without_encoder_counts_only_the_steps_made_before_a_module_stop():
+    def body():
+        from vellumotor_tango import VellumotorAxis
+
+        context, sim = device(VellumotorAxis, rack="C,-,-,-,-,-", Module=1, Channel=1)
+        with context as axis, vm.connect(sim) as other:
+            axis.MoveRelative(1000)
+            wait_for(lambda: sim.position(1, 1) > 100)
+            other.exchange("STP 1")  # another channel's device, or another client, stops the module
+            wait_for(lambda: axis.state() == DevState.ON)
+            made = sim.position(1, 1)
+            assert made < 1000 and made <= axis.Position <= made + 40  # the end is seen within a poll
+            assert "stopped" in axis.status()
+
+    isolated(body)
+
+
+def test_axis_position_references_limits_and_bad_values():
+    def body():
+        from vellumotor_tango import VellumotorAxis
+
+        context, sim = device(VellumotorAxis, Module=3, Channel=1)
+        with context as axis:
+            with pytest.raises(DevFailed, match="CountsPerStep"):
+                axis.Position = 100  # counts are no steps while the ratio is unknown
+            axis.DefinePosition(5000)
+            axis.Init()
+            assert axis.Position == 5000  # the offset survives Init
+            config = axis.get_attribute_config("Position")
+            config.min_value, config.max_value = "4000", "5100"
+            axis.set_attribute_config(config)
+            for bad in (lambda: axis.MoveRelative(2**40), lambda: axis.DefinePosition(1e300),
+                        lambda: axis.MoveRelative(200), lambda: axis.MoveRelative(-1001)):
+                with pytest.raises(DevFailed):
+                    bad()
+            assert axis.Position == 5000 and sim.position(3, 1) == 0
+            axis.Jog(1)
+            wait_for(lambda: axis.state() == DevState.ON)
+            assert 5100 <= axis.Position <= 5130 and "limit" in axis.status()
+            with pytest.raises(DevFailed, match="limit"):
+                axis.Jog(1)
 
     isolated(body)
 
