@@ -313,3 +313,43 @@ def test_server_process_configured_by_device_properties():
             run_clients(port, ("reader", "lab/vm"))
         finally:
             stop_process(server)
+
+
+def free_port():
+    import socket
+
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def test_server_process_starts_in_fault_recovers_and_takes_the_documented_selectors():
+    if not os.path.exists(SERVER):
+        pytest.skip(f"{SERVER} is not built")
+    bad = subprocess.run([sys.executable, SERVER, "x", "--nodb", "--endpoint", "127.0.0.1:99999"],
+                         env=package_environment(), capture_output=True, text=True, timeout=60)
+    assert bad.returncode == 2 and "port 0 to 65535" in bad.stderr
+    sim_port = free_port()
+    for selector, start_vmsim in ((f"127.0.0.1:{sim_port}", True), ("sim:C,O,C,O,R,-:10", False)):
+        with tempfile.TemporaryDirectory() as directory:
+            server, port = start_server(["demo", "--nodb", "--selector", selector, "--axes", "1A",
+                                         "--endpoint", "127.0.0.1:0"], directory, package_environment())
+            try:
+                def body():
+                    axis = tango.DeviceProxy(f"tango://127.0.0.1:{port}/vellumotor/demo/1a#dbase=no")
+                    if start_vmsim:  # nothing answers yet: FAULT, then ON once vmsim listens
+                        assert axis.state() == DevState.FAULT, axis.status()
+                        vmsim = subprocess.Popen([os.path.join(BUILD, "sim", "vmsim"), "--bind", "127.0.0.1",
+                                                  "--port", str(sim_port), "--no-discovery"],
+                                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                        try:
+                            wait_for(lambda: axis.state() == DevState.ON)
+                        finally:
+                            stop_process(vmsim)
+                    else:
+                        assert axis.state() == DevState.ON, axis.status()
+
+                isolated(body)
+                assert server.poll() is None
+            finally:
+                stop_process(server)
