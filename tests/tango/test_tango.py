@@ -22,7 +22,7 @@ from tango import DevFailed, DevState  # noqa: E402
 from tango.test_context import DeviceTestContext  # noqa: E402
 
 import vellumotor as vm  # noqa: E402
-from conftest import BUILD, package_environment, stop_process, vmsim_process  # noqa: E402
+from conftest import BUILD, ROOT, package_environment, stop_process, vmsim_process  # noqa: E402
 
 SERVER = os.path.join(BUILD, "bin", "vellumotor-tango")
 CLIENTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "clients.py")
@@ -350,6 +350,21 @@ def test_server_process_starts_in_fault_recovers_and_takes_the_documented_select
                         assert axis.state() == DevState.ON, axis.status()
 
                 isolated(body)
+                if not start_vmsim:
+                    # The client of docs/tango.md as written, pointed at this server.
+                    client = docs_client().replace("tango://127.0.0.1:10000/vellumotor/lab/1a",
+                                                   f"tango://127.0.0.1:{port}/vellumotor/demo/1a")
+                    result = subprocess.run([sys.executable, "-c", client], env=package_environment(),
+                                            capture_output=True, text=True, timeout=60)
+                    assert result.returncode == 0, result.stderr
+                    assert result.stdout.splitlines()[-1].startswith("ON 500.0"), result.stdout
                 assert server.poll() is None
             finally:
                 stop_process(server)
+
+
+def docs_client():
+    with open(os.path.join(ROOT, "docs", "tango.md")) as f:
+        text = f.read()
+    section = text[text.index("## A client"):]
+    return section[section.index("```python") + len("```python"):section.index("```\n", section.index("```python"))]
