@@ -368,3 +368,25 @@ def docs_client():
         text = f.read()
     section = text[text.index("## A client"):]
     return section[section.index("```python") + len("```python"):section.index("```\n", section.index("```python"))]
+
+
+def test_the_last_position_event_of_a_move_ending_in_fault_is_invalid():
+    def body():
+        from vellumotor_tango import VellumotorAxis
+
+        context, sim = device(VellumotorAxis, Module=1, Channel=1)
+        with context as axis:
+            events = []
+            subscription = axis.subscribe_event("Position", tango.EventType.CHANGE_EVENT,
+                                                lambda e: e.err or events.append(e.attr_value.quality))
+            try:
+                axis.MoveRelative(5000)
+                wait_for(lambda: sim.position(1, 1) > 100)
+                sim.add_fault("noreply")
+                wait_for(lambda: events and events[-1] == tango.AttrQuality.ATTR_INVALID)
+                assert tango.AttrQuality.ATTR_CHANGING in events
+            finally:
+                sim.clear_faults()
+                axis.unsubscribe_event(subscription)
+
+    isolated(body)
