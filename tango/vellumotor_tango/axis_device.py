@@ -170,7 +170,9 @@ class VellumotorAxis(Device):
         """Whether Position has reached the limit in the direction of the move."""
         low, high = self._limits()
         position = self._position if self._encoder else float(self._steps)
-        return (sign > 0 and high is not None and position >= high) or (sign < 0 and low is not None and position <= low)
+        if sign > 0:
+            return high is not None and position >= high
+        return low is not None and position <= low
 
     def _store(self, **values):
         """Keep position references as device properties, so Init and a restart find them."""
