@@ -340,7 +340,7 @@ class Axis:
                         f"STS {self.module}",
                         status,
                     )
-                self.stop()
+                call(dev.stop, self.module, self.channel)  # not self.stop(): that would end the new job
             job.start_counter = self.counter
             job.started_at = ctl.now()
             try:
@@ -351,7 +351,7 @@ class Axis:
             except BaseException:
                 # A lost or refused reply does not mean the move did not start.
                 try:
-                    self.stop()
+                    call(dev.stop, self.module, self.channel)
                 except Error:
                     pass
                 raise
@@ -417,9 +417,16 @@ class Axis:
         """Stop the axis's drive module (all its channels) and return the encoder count.
 
         Sends stops 100 ms apart, up to 10, until the module reports it stopped; raises
-        :class:`ControllerError` when it never does.
+        :class:`ControllerError` when it never does. A running job of this controller on the
+        module ends as cancelled (not as an early end).
         """
-        return call(self.controller._device().stop, self.module, self.channel)
+        count = call(self.controller._device().stop, self.module, self.channel)
+        job = self.controller._running(self.module)
+        if job is not None:
+            with job._lock:
+                if not job.finished:
+                    job._end("_STP", completed=False)
+        return count
 
     @property
     def counter(self) -> Optional[int]:

@@ -214,6 +214,10 @@ class Controller:
             "",
         )
 
+    def _running(self, module: int) -> Optional["Job"]:
+        with self._jobs_lock:
+            return self._jobs.get(module)
+
     def _release(self, module: int, job: "Job") -> None:
         with self._jobs_lock:
             if self._jobs.get(module) is job:

@@ -331,6 +331,10 @@ def test_a_busy_module_refuses_a_second_move(sim, ctl):
     assert job.completed is False and 0 < job.counter < 300
     assert job.wait(allow_early_end=True) == job.counter
     assert ctl.axis("1A").move_steps(20, "cw", frequency=200) == job.counter + 20  # free again
+    # A stop of this controller, from any channel of the module, is a cancel, not an early end.
+    job = ctl.axis("1A").move_steps(300, "cw", frequency=100, wait=False)
+    job.wait(progress=lambda _: ctl.axis("1B").stop())
+    assert (job.completed, job.status) == (False, "_STP")
 
 
 def test_a_move_stopped_by_another_client_without_encoder_reports_its_steps():
