@@ -410,7 +410,12 @@ class VellumotorAxis(Device):
                         base += sign * job.steps_made
                         self._steps = base
                     remaining -= job.steps
-                    ended_early = job.completed is False or bool(job.steps and job.steps_made < job.steps)
+                    if self._encoder and self.CountsPerStep > 0:
+                        ended_early = job.completed is False
+                    else:
+                        # Without a known ratio the counts cannot be compared with the steps: the
+                        # time the chunk ran tells instead.
+                        ended_early = bool(job.steps and job.steps_made < job.steps)
                     if job.steps == 0 or remaining <= 0 or self._stop_requested or ended_early:
                         break
                     job = self._begin(axis, min(remaining, _MAX_CHUNK), direction)
