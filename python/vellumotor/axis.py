@@ -113,6 +113,7 @@ class Job:
         #: for a run (``steps`` 0), and for a step move on an axis without encoder.
         self.completed: Optional[bool] = None
         self._finished = False
+        self._sent = False  # the move line has been answered: only then can the move's end be seen
         self._error: Optional[Error] = None
         self._lock = threading.RLock()
 
@@ -346,6 +347,7 @@ class Axis:
             try:
                 call(dev.start_move, self.module, self.channel, s.type, s.temperature, d, s.frequency, s.step_size,
                      steps)
+                job._sent = True
             except ValueError:
                 raise  # refused before any line was sent
             except BaseException:

@@ -206,7 +206,7 @@ class Controller:
                 if running is None or running.finished:
                     self._jobs[module] = job
                     return
-            if attempt == 0:
+            if attempt == 0 and running._sent:  # one still starting is busy whatever the status says
                 running.done()
         raise ControllerError(
             f"module {module} is busy with {running!r} of this controller; wait for it or cancel it first",

@@ -337,6 +337,30 @@ def test_a_busy_module_refuses_a_second_move(sim, ctl):
     assert (job.completed, job.status) == (False, "_STP")
 
 
+def test_two_threads_moving_one_axis_never_both_succeed_at_once(sim, ctl):
+    barrier = threading.Barrier(2)
+    done, refused = [], []
+
+    def mover():
+        ax = ctl.axis("1A")
+        for _ in range(5):
+            barrier.wait(timeout=30)
+            try:
+                ax.move_steps(300, "cw", frequency=600)
+                done.append(1)
+            except vm.ControllerError as e:
+                assert "busy" in str(e) or "already moving" in str(e)
+                refused.append(1)
+
+    threads = [threading.Thread(target=mover) for _ in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=60)
+    assert len(done) + len(refused) == 10 and done and refused
+    assert sim.position(1, 1) == 300 * len(done)  # every success made all its steps
+
+
 def test_a_move_stopped_by_another_client_without_encoder_reports_its_steps():
     sim = vm.Simulator(rack="C,-,-,-,-,-", virtual_time=True)
     with vm.connect(sim) as ctl, vm.connect(sim) as other:
