@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Exchanges per second through the vellumotor package against TCP_COM::Exchange in C++.
 
-    python_exchange_bench.py BUILD_DIR [ROUNDS] [BATCH]
+    python_exchange_bench.py [BUILD_DIR] [ROUNDS] [BATCH]      (--help for the details)
 
 Starts one vmsim on 127.0.0.1 (free port), then for every round runs a batch of "STS 1"
 exchanges through ``Controller.exchange`` and a batch through the C++ program exchange_loop
@@ -10,6 +10,7 @@ the median per exchange of each and their ratio (Python / C++), and the same as 
 line. The vmsim process is killed by its pid at the end.
 """
 
+import argparse
 import json
 import os
 import signal
@@ -20,10 +21,29 @@ import tempfile
 import time
 
 
+def _arguments():
+    parser = argparse.ArgumentParser(
+        description="Exchanges per second through the vellumotor package against TCP_COM::Exchange in C++.",
+        epilog="The build directory needs the package (target vellumotor), sim/vmsim and bench/exchange_loop "
+        "(bench/run.sh builds all of them in build/bench; or configure with -DVM_BUILD_BENCH=ON).",
+    )
+    parser.add_argument("build", nargs="?", default="build/bench", help="build directory (default build/bench)")
+    parser.add_argument("rounds", nargs="?", type=int, default=20, help="rounds of both batches (default 20)")
+    parser.add_argument("batch", nargs="?", type=int, default=500, help="exchanges per batch (default 500)")
+    args = parser.parse_args()
+    if args.rounds < 1 or args.batch < 1:
+        parser.error("rounds and batch must be 1 or more")
+    build = os.path.abspath(args.build)
+    needed = [os.path.join(build, "python", "vellumotor"), os.path.join(build, "sim", "vmsim"),
+              os.path.join(build, "bench", "exchange_loop")]
+    missing = [path for path in needed if not os.path.exists(path)]
+    if missing:
+        parser.error("not built in " + build + ": " + ", ".join(os.path.relpath(p, build) for p in missing))
+    return build, args.rounds, args.batch
+
+
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/bench")
-    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 20
-    batch = int(sys.argv[3]) if len(sys.argv) > 3 else 500
+    build, rounds, batch = _arguments()
     sys.path.insert(0, os.path.join(build, "python"))
     import vellumotor as vm
 

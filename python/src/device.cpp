@@ -198,9 +198,11 @@ void Device::fail(const std::string& what) {
     if (!link_) throw LinkFailure("the link is closed");
     if (link_->exchanges() == exchangesAtStart_) throw std::invalid_argument(what);
     const ExchangeRecord& last = link_->last();
-    if (last.result != 0) {
-        std::string text =
-            what + ": no reply to \"" + last.line + "\" (link result " + std::to_string(last.result) + ")";
+    // Nothing at all within the link's wait is a silent controller, not a refusal: some links
+    // report it as success with an empty reply.
+    if (last.result != 0 || last.reply.empty()) {
+        std::string text = what + ": no reply to \"" + last.line + "\" (link result " +
+                           std::to_string(last.result) + (last.result == 0 ? ", empty reply)" : ")");
         const std::string messages = WithoutLineEnd(out_.take());
         if (!messages.empty()) text += ": " + messages;
         throw LinkFailure(text);
@@ -408,7 +410,7 @@ std::string Device::exchange(const std::string& text) {
         throw std::invalid_argument("a line holds no carriage return, line feed or zero byte");
     return locked([&] {
         gui::LineReply reply = current_.exchangeLine(line);
-        if (reply.failed) fail("exchange");
+        if (reply.failed || reply.text.empty()) fail("exchange");
         return FromWire(reply.text);
     });
 }

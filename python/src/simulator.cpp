@@ -1,6 +1,7 @@
 #include "python/src/simulator.h"
 
 #include <stdexcept>
+#include <string>
 
 #include "python/src/text.h"
 #include "sim/faults.h"
@@ -10,6 +11,9 @@
 namespace vm::py {
 
 namespace {
+// One advance of the virtual clock moves it on by at most 10^7 s (about 116 days).
+constexpr std::int64_t kMaxAdvanceMs = 10'000'000'000;
+
 sim::DriveModule& DriveAt(sim::Model& model, int slot) {
     sim::Slot* s = model.slot(slot, sim::ModuleKind::Drive);
     if (!s) throw std::invalid_argument("slot " + std::to_string(slot) + " holds no drive module");
@@ -63,7 +67,10 @@ double Simulator::nowMs() const { return static_cast<double>(clock_->nowUs()) / 
 
 void Simulator::advanceMs(double ms) {
     if (!virtual_) throw std::invalid_argument("only a simulator in virtual time can be advanced");
-    if (ms < 0) throw std::invalid_argument("time runs forward only");
+    // NaN fails both comparisons; the bound keeps the clock's nanosecond count far from overflow.
+    if (!(ms >= 0 && ms <= static_cast<double>(kMaxAdvanceMs)))
+        throw std::invalid_argument("seconds must be a number from 0 to " +
+                                    std::to_string(kMaxAdvanceMs / 1000));
     virtual_->advanceNs(static_cast<std::int64_t>(ms * 1e6));
 }
 

@@ -3,18 +3,21 @@
 from __future__ import annotations
 
 import dataclasses
+import math
+import numbers
+import threading
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Callable, List, Optional, Union
 
 from . import _core
 from ._log import call
-from .errors import Error, Timeout
+from .errors import ControllerError, Error, Timeout
 
 if TYPE_CHECKING:
     from .controller import Controller
     from .units import AxisConfig
 
-__all__ = ["Axis", "Job", "DriveSettings", "CW", "CCW", "Direction", "failsafe_messages"]
+__all__ = ["Axis", "Job", "DriveSettings", "CW", "CCW", "DEFAULT", "Direction", "failsafe_messages"]
 
 CW = "cw"
 CCW = "ccw"
@@ -67,10 +70,31 @@ class DriveSettings:
     step_size: int
 
 
+class _Default:
+    def __repr__(self) -> str:
+        return "DEFAULT"
+
+
+#: The ``timeout`` of :meth:`Job.wait` and :meth:`Axis.move_steps` that means "twice the move's own
+#: time plus 2 s".
+DEFAULT = _Default()
+
+
+def _seconds(name: str, value, allow_none: bool = False) -> Optional[float]:
+    """A duration in seconds: a finite number, 0 or more (None when allowed); ValueError otherwise."""
+    if value is None and allow_none:
+        return None
+    if isinstance(value, bool) or not isinstance(value, numbers.Real) or not value >= 0 or not math.isfinite(value):
+        extra = " or None" if allow_none else ""
+        raise ValueError(f"{name} must be a finite number of seconds, 0 or more{extra}, not {value!r}")
+    return float(value)
+
+
 class Job:
     """A move in progress: wait for its end, ask whether it ended, or cancel it.
 
-    Returned by :meth:`Axis.move_steps` with ``wait=False`` and by :meth:`Axis.run`.
+    Returned by :meth:`Axis.move_steps` with ``wait=False`` and by :meth:`Axis.run`. While it
+    runs, the controller refuses another move on the same drive module (all its channels).
     """
 
     def __init__(self, axis: "Axis", steps: int, settings: DriveSettings) -> None:
@@ -79,12 +103,35 @@ class Job:
         self.settings = settings
         #: The encoder count last read (None without an encoder module or before the first read).
         self.counter: Optional[int] = None
+        #: The encoder count just before the move started (None without an encoder module).
+        self.start_counter: Optional[int] = None
+        #: Controller time (s) just before the move line was sent, and when its end was seen.
+        self.started_at: Optional[float] = None
+        self.ended_at: Optional[float] = None
+        #: The status word the move ended with ("_STP" when the module stopped).
+        self.status: Optional[str] = None
+        #: Whether the move made all its steps: True or False once known, None while it runs,
+        #: for a run (``steps`` 0), and for a step move on an axis without encoder.
+        self.completed: Optional[bool] = None
         self._finished = False
+        self._sent = False  # the move line has been answered: only then can the move's end be seen
+        self._error: Optional[Error] = None
+        self._lock = threading.RLock()
 
     @property
     def finished(self) -> bool:
         """True once the job saw the move end (or stopped it)."""
         return self._finished
+
+    @property
+    def steps_made(self) -> int:
+        """Steps the move made, estimated from its frequency and the time it ran (up to its end
+        as the status poll saw it, or until now while it runs); never more than ``steps``."""
+        if self.started_at is None:
+            return 0
+        end = self.ended_at if self.ended_at is not None else self.axis.controller.now()
+        made = max(0, math.floor((end - self.started_at) * self.settings.frequency))
+        return min(made, self.steps) if self.steps else made
 
     def default_timeout(self) -> Optional[float]:
         """Seconds a step move may take: twice its steps at its frequency plus 2 s; None for a run."""
@@ -93,28 +140,53 @@ class Job:
         return 2.0 * self.steps / max(self.settings.frequency, 1) + _TIMEOUT_MARGIN_S
 
     def done(self) -> bool:
-        """Whether the move has ended; asks the module once unless already known."""
-        if not self._finished and self.axis.status != "_MOV":
-            self._finish()
-        return self._finished
+        """Whether the move has ended; asks the module once unless already known.
+
+        An end that :meth:`wait` would report as an error (a status other than "_STP", an early
+        end) is raised by a later :meth:`wait`.
+        """
+        with self._lock:
+            if not self._finished:
+                status = self.axis.status
+                if status != "_MOV":
+                    self._finish(status)
+            return self._finished
 
     def wait(
-        self, timeout: Optional[float] = -1.0, progress: Optional[Callable[[Optional[int]], None]] = None
+        self,
+        timeout: Union[float, None, _Default] = DEFAULT,
+        progress: Optional[Callable[[Optional[int]], None]] = None,
+        *,
+        allow_early_end: bool = False,
     ) -> Optional[int]:
         """Block until the move ends and return the final encoder count (None without encoder).
 
-        ``timeout`` in seconds of the controller's clock; the default is :meth:`default_timeout`,
-        ``None`` waits without limit. When it passes, the module is stopped and :class:`Timeout`
-        is raised. A ``KeyboardInterrupt`` (or any other exception, also one raised by
-        ``progress``) during the wait stops the module too before it propagates.
+        ``timeout`` in seconds of the controller's clock (0 or more); the default is
+        :meth:`default_timeout`, ``None`` waits without limit. When it passes, the module is
+        stopped and :class:`Timeout` is raised. A ``KeyboardInterrupt`` (or any other exception,
+        also one raised by ``progress``) during the wait stops the module too before it
+        propagates.
+
+        A move that does not end in "_STP" by itself (the module reports "_MDC", "_EXT", ...) is
+        stopped and raises :class:`ControllerError` with that status as ``reply``. On an axis
+        with an encoder, a move that ended with fewer counts than its steps (someone else
+        stopped the module) raises :class:`ControllerError` unless ``allow_early_end`` is true;
+        :attr:`completed` says which it was either way.
 
         ``progress``, when given, is called after every status poll (every 100 ms) while the
         module still moves, with the encoder count (None without an encoder module).
         """
-        if self._finished:
-            return self.counter
-        if timeout is not None and timeout < 0:
+        if timeout is DEFAULT:
             timeout = self.default_timeout()
+        else:
+            timeout = _seconds("timeout", timeout, allow_none=True)
+        if not self._finished:
+            self._poll_until_end(timeout, progress)
+        if self._error is not None and not (allow_early_end and self.status == "_STP"):
+            raise self._error
+        return self.counter
+
+    def _poll_until_end(self, timeout: Optional[float], progress) -> None:
         ctl = self.axis.controller
         dev = ctl._device()
         deadline = None if timeout is None else dev.now_ms() + timeout * 1000.0
@@ -143,22 +215,71 @@ class Job:
             except Error:
                 pass
             raise
-        self._finish(status)
-        return self.counter
+        with self._lock:
+            if not self._finished:
+                self._finish(status)
 
     def cancel(self) -> Optional[int]:
         """Stop the module and return the encoder count (None without an encoder module)."""
-        self.counter = self.axis.stop()
-        self._finished = True
+        try:
+            self.counter = self.axis.stop()
+        finally:
+            with self._lock:
+                if not self._finished:
+                    self._end("_STP", completed=False)
         return self.counter
 
-    def _finish(self, status: str = "_STP") -> None:
+    def _finish(self, status: str) -> None:
+        """The module stopped moving by itself (or reports another mode): judge how the move ended."""
+        label = self.axis.label
         if status != "_STP":
             # Neither moving nor idle (a DC level, external input): stop it as the desktop does.
-            self.counter = self.axis.stop()
-        else:
+            try:
+                self.counter = self.axis.stop()
+            finally:
+                self._end(status, completed=False)
+            self._error = ControllerError(
+                f"the move of {label} ended with status {status!r} instead of stopping by itself; "
+                "the module was stopped",
+                f"STS {self.axis.module}",
+                status,
+            )
+            return
+        if self.axis.has_encoder:
             self.counter = self.axis.counter
-        self._finished = True
+        self._end(status, completed=self._judge())
+        if self.completed is False:
+            moved = abs(self.counter - self.start_counter)
+            self._error = ControllerError(
+                f"the move of {label} ended early: the encoder counted {moved} of the "
+                f"{self._expected_counts():g} counts of {self.steps} steps (the module was stopped "
+                "by someone else?)",
+                f"STS {self.axis.module}",
+                status,
+            )
+
+    def _expected_counts(self) -> float:
+        return self.steps * self.axis.counts_per_step
+
+    def _judge(self) -> Optional[bool]:
+        """Whether a step move that stopped by itself made its steps, by the encoder count.
+
+        Real steps vary in size, so a move counts as complete within 2 % of its counts and one step.
+        """
+        if not self.steps or self.counter is None or self.start_counter is None:
+            return None
+        moved = abs(self.counter - self.start_counter)
+        expected = self._expected_counts()
+        return moved >= expected - (0.02 * expected + self.axis.counts_per_step)
+
+    def _end(self, status: str, completed: Optional[bool]) -> None:
+        self.status = status
+        self.completed = completed
+        try:
+            self.ended_at = self.axis.controller.now()
+        finally:
+            self._finished = True
+            self.axis.controller._release(self.axis.module, self)
 
     def __repr__(self) -> str:
         kind = f"{self.steps} steps" if self.steps else "run"
@@ -178,6 +299,8 @@ class Axis:
         self.module = module
         self.channel = channel
         self.settings = settings
+        #: Encoder counts per step, to tell a move that made its steps from one that ended early.
+        self.counts_per_step = 1.0
 
     @property
     def label(self) -> str:
@@ -190,29 +313,55 @@ class Axis:
         return self.controller._device().has_encoder(self.module)
 
     def _settings(self, type, temperature, frequency, step_size) -> DriveSettings:
-        return dataclasses.replace(
-            self.settings,
-            **{
-                k: v
-                for k, v in dict(type=type, temperature=temperature, frequency=frequency, step_size=step_size).items()
-                if v is not None
-            },
-        )
+        given = dict(type=type, temperature=temperature, frequency=frequency, step_size=step_size)
+        settings = dataclasses.replace(self.settings, **{k: v for k, v in given.items() if v is not None})
+        for name in ("temperature", "frequency", "step_size"):
+            value = getattr(settings, name)
+            if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+                raise ValueError(f"{name} must be a whole number, not {value!r}")
+        if not isinstance(settings.type, str):
+            raise ValueError(f"type must be a profile name, not {settings.type!r}")
+        return settings
 
-    def _start(self, steps: int, direction: Direction, settings: DriveSettings) -> Job:
+    def _start(self, steps: int, direction: Direction, settings: DriveSettings, preempt: bool) -> Job:
+        """Send the move, refusing a module that is busy; a move that may have started and then
+        failed is stopped before the error propagates."""
         s = settings
-        call(
-            self.controller._device().start_move,
-            self.module,
-            self.channel,
-            s.type,
-            s.temperature,
-            _direction(direction),
-            s.frequency,
-            s.step_size,
-            steps,
-        )
-        return Job(self, steps, s)
+        d = _direction(direction)
+        ctl = self.controller
+        dev = ctl._device()
+        job = Job(self, steps, s)
+        ctl._claim(self.module, job)
+        try:
+            status = self.status
+            if status == "_MOV":
+                if not preempt:
+                    raise ControllerError(
+                        f"module {self.module} is already moving (a move this controller did not start); "
+                        "pass preempt=True to stop it first",
+                        f"STS {self.module}",
+                        status,
+                    )
+                call(dev.stop, self.module, self.channel)  # not self.stop(): that would end the new job
+            job.start_counter = self.counter
+            job.started_at = ctl.now()
+            try:
+                call(dev.start_move, self.module, self.channel, s.type, s.temperature, d, s.frequency, s.step_size,
+                     steps)
+                job._sent = True
+            except ValueError:
+                raise  # refused before any line was sent
+            except BaseException:
+                # A lost or refused reply does not mean the move did not start.
+                try:
+                    call(dev.stop, self.module, self.channel)
+                except Error:
+                    pass
+                raise
+        except BaseException:
+            ctl._release(self.module, job)
+            raise
+        return job
 
     def move_steps(
         self,
@@ -224,22 +373,32 @@ class Axis:
         frequency: Optional[int] = None,
         step_size: Optional[int] = None,
         wait: bool = True,
-        timeout: Optional[float] = -1.0,
+        timeout: Union[float, None, _Default] = DEFAULT,
+        allow_early_end: bool = False,
+        preempt: bool = False,
     ) -> Union[Optional[int], Job]:
         """Make ``steps`` steps (1 to 65535) clockwise (``"cw"``) or counter-clockwise (``"ccw"``).
 
         Settings not given come from :attr:`settings`. With ``wait=True`` (the default) it blocks
         until the move ends and returns the final encoder count (None without an encoder
-        module); ``timeout`` as in :meth:`Job.wait`, by default twice the move's own time plus
-        2 s. With ``wait=False`` it returns the :class:`Job` at once.
+        module); ``timeout`` and ``allow_early_end`` as in :meth:`Job.wait`, by default twice the
+        move's own time plus 2 s. With ``wait=False`` it returns the :class:`Job` at once.
+
+        A drive module makes one move at a time: a move on a module with a running job of this
+        controller raises :class:`ControllerError` naming that job, and so does a module that
+        already moves (another client's move) unless ``preempt`` is true, which stops it first.
+        When the move line fails (no reply, a refusal), the module is stopped before the error
+        propagates.
         """
         if isinstance(steps, bool) or not isinstance(steps, int) or not 1 <= steps <= 65535:
             raise ValueError("steps must be 1 to 65535")
         settings = self._settings(type, temperature, frequency, step_size)
         if settings.frequency < 1:
             raise ValueError("a step move needs a frequency of at least 1 Hz")
-        job = self._start(steps, direction, settings)
-        return job.wait(timeout) if wait else job
+        if timeout is not DEFAULT:
+            _seconds("timeout", timeout, allow_none=True)
+        job = self._start(steps, direction, settings, preempt)
+        return job.wait(timeout, allow_early_end=allow_early_end) if wait else job
 
     def run(
         self,
@@ -249,17 +408,28 @@ class Axis:
         temperature: Optional[int] = None,
         frequency: Optional[int] = None,
         step_size: Optional[int] = None,
+        preempt: bool = False,
     ) -> Job:
-        """Step in one direction until :meth:`stop` (or the job's cancel); returns the :class:`Job`."""
-        return self._start(0, direction, self._settings(type, temperature, frequency, step_size))
+        """Step in one direction until :meth:`stop` (or the job's cancel); returns the :class:`Job`.
+
+        A busy module is refused as by :meth:`move_steps`.
+        """
+        return self._start(0, direction, self._settings(type, temperature, frequency, step_size), preempt)
 
     def stop(self) -> Optional[int]:
         """Stop the axis's drive module (all its channels) and return the encoder count.
 
         Sends stops 100 ms apart, up to 10, until the module reports it stopped; raises
-        :class:`ControllerError` when it never does.
+        :class:`ControllerError` when it never does. A running job of this controller on the
+        module ends as cancelled (not as an early end).
         """
-        return call(self.controller._device().stop, self.module, self.channel)
+        count = call(self.controller._device().stop, self.module, self.channel)
+        job = self.controller._running(self.module)
+        if job is not None:
+            with job._lock:
+                if not job.finished:
+                    job._end("_STP", completed=False)
+        return count
 
     @property
     def counter(self) -> Optional[int]:

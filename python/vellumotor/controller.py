@@ -3,17 +3,24 @@
 from __future__ import annotations
 
 import re
+import threading
 from dataclasses import dataclass, field
-from typing import Iterator, List, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
 from . import _core, _log, _wire
-from .axis import Axis, DriveSettings
+from .axis import Axis, DriveSettings, _seconds
 from .closed_loop import ClosedLoop
-from .errors import ControllerError, LinkError
+from .errors import ControllerError, Error, LinkError
 from .sensors import Sensor, SensorModule, StageLike
 from .simulator import Simulator
 
+if TYPE_CHECKING:
+    from .axis import Job
+
 __all__ = ["connect", "Controller", "Module", "ChannelRecord", "UserMemory"]
+
+# Longest single wait of Controller.sleep: Python runs signal handlers between the pieces.
+_SLEEP_PIECE_MS = 100.0
 
 
 @dataclass(frozen=True)
@@ -139,10 +146,12 @@ _LABEL = re.compile(r"^([1-6])([A-Ca-c])$")
 class Controller:
     """One controller, reached through a link or the in-process simulator.
 
-    Made by :func:`connect`; a context manager that closes the link at the end. Safe to use from
+    Made by :func:`connect`; a context manager that closes the link at the end, and stops every
+    module with a running job first when the block is left by an exception. Safe to use from
     several threads: each call holds the controller's operation lock for its exchanges, and
     releases the GIL while it waits. Moves on axes of different drive modules run side by side;
-    the controller reports status and stops per module, so run one move per module at a time.
+    the controller reports status and stops per module, so a second move on a module with a
+    running job is refused.
     """
 
     def __init__(self, device: "_core.Device", simulator: Optional[Simulator] = None) -> None:
@@ -155,6 +164,8 @@ class Controller:
         self.configuration = ""
         #: The controller's closed loop (see :class:`ClosedLoop`).
         self.closed_loop = ClosedLoop(self)
+        self._jobs: Dict[int, "Job"] = {}  # the running job of each drive module
+        self._jobs_lock = threading.Lock()
 
     def _device(self) -> "_core.Device":
         if self._dev.closed:
@@ -178,8 +189,52 @@ class Controller:
     def __enter__(self) -> "Controller":
         return self
 
-    def __exit__(self, *exc) -> None:
-        self.close()
+    def __exit__(self, exc_type, exc, traceback) -> None:
+        """Close the link; when the block is left by an exception (Ctrl+C too), first stop every
+        module with a job of this controller still running."""
+        try:
+            if exc_type is not None:
+                self.stop_running_jobs()
+        finally:
+            self.close()
+
+    def stop_running_jobs(self) -> None:
+        """Stop every drive module with a job of this controller still running (errors ignored,
+        each stop bounded as :meth:`Axis.stop`)."""
+        with self._jobs_lock:
+            jobs = list(self._jobs.values())
+        for job in jobs:
+            try:
+                job.cancel()
+            except Error:
+                pass
+
+    def _claim(self, module: int, job: "Job") -> None:
+        """Make job the running job of the module; ControllerError when another one runs there.
+
+        A job nobody waited for may have ended meanwhile: it is asked once before it blocks."""
+        for attempt in range(2):
+            with self._jobs_lock:
+                running = self._jobs.get(module)
+                if running is None or running.finished:
+                    self._jobs[module] = job
+                    return
+            if attempt == 0 and running._sent:  # one still starting is busy whatever the status says
+                running.done()
+        raise ControllerError(
+            f"module {module} is busy with {running!r} of this controller; wait for it or cancel it first",
+            "",
+            "",
+        )
+
+    def _running(self, module: int) -> Optional["Job"]:
+        with self._jobs_lock:
+            return self._jobs.get(module)
+
+    def _release(self, module: int, job: "Job") -> None:
+        with self._jobs_lock:
+            if self._jobs.get(module) is job:
+                del self._jobs[module]
 
     def modules(self) -> List[Module]:
         """Scan the rack and return its six slots, drive modules with channels and encoder."""
@@ -279,8 +334,19 @@ class Controller:
         return self._dev.now_ms() / 1000.0
 
     def sleep(self, seconds: float) -> None:
-        """Wait on the controller's clock (passes at once on a simulator in virtual time)."""
-        self._dev.sleep_ms(seconds * 1000.0)
+        """Wait on the controller's clock (passes at once on a simulator in virtual time).
+
+        The wait is made of pieces of at most 100 ms, so Ctrl+C (and any other signal handler)
+        interrupts it within 100 ms.
+        """
+        seconds = _seconds("seconds", seconds)
+        dev = self._dev
+        end = dev.now_ms() + seconds * 1000.0
+        while True:
+            left = end - dev.now_ms()
+            if left <= 0:
+                return
+            dev.sleep_ms(min(left, _SLEEP_PIECE_MS))
 
     def __repr__(self) -> str:
         state = "closed" if self.closed else "open"

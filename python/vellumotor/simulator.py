@@ -76,7 +76,8 @@ class Simulator:
         return self._sim.now_ms() / 1000.0
 
     def advance(self, seconds: float) -> None:
-        """Virtual time only: move the simulator's time on by ``seconds``."""
+        """Virtual time only: move the simulator's time on by ``seconds`` (0 to 10^7; ValueError
+        for anything else, NaN and infinity included)."""
         self._sim.advance_ms(seconds * 1000.0)
 
     def __repr__(self) -> str:

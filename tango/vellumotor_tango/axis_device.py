@@ -14,6 +14,9 @@ from tango.server import Device, attribute, command, device_property
 from . import shared
 
 _MAX_CHUNK = 65535  # steps of one drive line; longer moves are made of several
+# Largest Position value and relative move the device accepts, in steps (or counts): far beyond
+# any real travel, and exact in a double.
+_MAX_POSITION = 2**31 - 1
 
 _ENCODER_DESCRIPTION = "Encoder count of the encoder module that serves this channel"
 _STEPS_DESCRIPTION = (
@@ -33,15 +36,29 @@ class VellumotorAxis(Device):
     Selector = device_property(dtype=str, default_value="", doc="The controller (as VellumotorController)")
     Module = device_property(dtype=int, default_value=1, doc="Slot of the drive module, 1 to 6")
     Channel = device_property(dtype=int, default_value=1, doc="Channel of the drive module, 1 to 3")
+    CountsPerStep = device_property(
+        dtype=float,
+        default_value=0.0,
+        doc="Encoder counts per step (0: not known). Writing Position on an axis with encoder needs it",
+    )
+    PositionOffset = device_property(
+        dtype=int, default_value=0, doc="Kept by the server: Position minus the encoder count (DefinePosition)"
+    )
+    StepCount = device_property(
+        dtype=int, default_value=0, doc="Kept by the server: the step count of an axis without encoder"
+    )
 
     def init_device(self):
         super().init_device()
         self._lock = threading.RLock()
         self._axis = None
         self._encoder = False
-        self._offset = 0  # Position minus encoder count, set by DefinePosition
-        self._steps = 0  # the server's step count of an axis without encoder
+        # Both survive Init and a restart of the server: they are stored as device properties.
+        self._offset = self.PositionOffset  # Position minus encoder count, set by DefinePosition
+        self._steps = self.StepCount  # the server's step count of an axis without encoder
         self._position = 0.0  # last known Position
+        self._setpoint = None  # the last Position written or aimed at
+        self._pushed_state = None  # the State of the last State change event
         self._follower = None  # thread following a move started here
         self._stop_requested = False
         self._note = ""  # what the last move ended with, shown in Status
@@ -67,6 +84,8 @@ class VellumotorAxis(Device):
             ctl = shared.controller(self.Selector)
             self._axis = ctl.axis(self.Module, self.Channel)
             self._encoder = self._axis.has_encoder
+            if self.CountsPerStep > 0:
+                self._axis.counts_per_step = self.CountsPerStep
             attr = self.get_device_attr().get_attr_by_name("Position")
             properties = attr.get_properties()
             properties.description = _ENCODER_DESCRIPTION if self._encoder else _STEPS_DESCRIPTION
@@ -120,9 +139,47 @@ class VellumotorAxis(Device):
             reason = "VM_BadValue"
         Except.throw_exception(reason, str(error), f"VellumotorAxis.{origin}")
 
-    def _check_finite(self, value: float, origin: str):
-        if not math.isfinite(value):
-            Except.throw_exception("VM_BadValue", "the value must be a finite number", f"VellumotorAxis.{origin}")
+    def _check_position(self, value: float, origin: str):
+        if not (math.isfinite(value) and abs(value) <= _MAX_POSITION):
+            Except.throw_exception(
+                "VM_BadValue", f"the value must be a number from {-_MAX_POSITION} to {_MAX_POSITION}",
+                f"VellumotorAxis.{origin}"
+            )
+
+    def _limits(self):
+        """The Position attribute's min_value and max_value (None where not set)."""
+        properties = self.get_device_attr().get_attr_by_name("Position").get_properties()
+
+        def number(text):
+            try:
+                return float(text)
+            except ValueError:
+                return None
+
+        return number(properties.min_value), number(properties.max_value)
+
+    def _check_target(self, target: float, origin: str):
+        low, high = self._limits()
+        if (low is not None and target < low) or (high is not None and target > high):
+            Except.throw_exception(
+                "VM_OutOfLimits", f"the move would end at {target:.0f}, outside the Position limits {low} to {high}",
+                f"VellumotorAxis.{origin}",
+            )
+
+    def _beyond_limit(self, sign: int) -> bool:
+        """Whether Position has reached the limit in the direction of the move."""
+        low, high = self._limits()
+        position = self._position if self._encoder else float(self._steps)
+        if sign > 0:
+            return high is not None and position >= high
+        return low is not None and position <= low
+
+    def _store(self, **values):
+        """Keep position references as device properties, so Init and a restart find them."""
+        try:
+            tango.Util.instance().get_database().put_device_property(self.get_name(), values)
+        except Exception as e:  # no database: they last as long as the device
+            self.debug_stream(f"position reference not stored: {e}")
 
     def _axis_or_fail(self, origin: str) -> vm.Axis:
         try:
@@ -154,17 +211,29 @@ class VellumotorAxis(Device):
             self._fail(e, "Position")
         del axis
         quality = AttrQuality.ATTR_CHANGING if self._moving_here() else AttrQuality.ATTR_VALID
+        if self._setpoint is not None:
+            self.get_device_attr().get_w_attr_by_name("Position").set_write_value(self._setpoint)
         return value, time.time(), quality
 
     @Position.write
     def Position(self, value):
-        self._check_finite(value, "Position")
+        self._check_position(value, "Position")
         axis = self._axis_or_fail("Position")
+        if self._encoder and self.CountsPerStep <= 0:
+            # The encoder counts in its own units; without the ratio a difference of counts is no
+            # number of steps, and moving by it would overshoot (or reverse) by that ratio.
+            Except.throw_exception(
+                "VM_Unsupported",
+                "the encoder's counts per step are not known: set the device property CountsPerStep, "
+                "or move with MoveRelative",
+                "VellumotorAxis.Position",
+            )
         try:
             current = self._read_position()
         except vm.Error as e:
             self._fail(e, "Position")
-        steps = int(round(value - current))
+        steps = int(round((value - current) / (self.CountsPerStep if self._encoder else 1.0)))
+        self._setpoint = float(value)
         if steps:
             self._start(axis, abs(steps), "cw" if steps > 0 else "ccw")
 
@@ -218,9 +287,25 @@ class VellumotorAxis(Device):
     @command(dtype_in=int, doc_in="steps; the sign gives the direction (positive: clockwise)")
     def MoveRelative(self, steps):
         """Move by a number of steps from where the axis stands."""
+        if abs(steps) > _MAX_POSITION:
+            Except.throw_exception(
+                "VM_BadValue", f"a relative move is at most {_MAX_POSITION} steps", "VellumotorAxis.MoveRelative"
+            )
         axis = self._axis_or_fail("MoveRelative")
         if steps:
+            target = self._predicted(steps)
+            self._check_target(target, "MoveRelative")
+            self._setpoint = target
             self._start(axis, abs(steps), "cw" if steps > 0 else "ccw")
+
+    def _predicted(self, steps: int) -> float:
+        """Where a relative move should end (with 1 count per step when the ratio is not known;
+        the follower stops a move at a limit in any case)."""
+        try:
+            current = self._read_position()
+        except vm.Error as e:
+            self._fail(e, "MoveRelative")
+        return current + steps * (self.CountsPerStep if self._encoder and self.CountsPerStep > 0 else 1.0)
 
     @command(dtype_in=int, doc_in="direction: positive clockwise, negative counter-clockwise")
     def Jog(self, direction):
@@ -228,6 +313,12 @@ class VellumotorAxis(Device):
         axis = self._axis_or_fail("Jog")
         if direction == 0:
             Except.throw_exception("VM_BadValue", "Jog needs a direction: positive or negative", "VellumotorAxis.Jog")
+        try:
+            self._read_position()
+        except vm.Error as e:
+            self._fail(e, "Jog")
+        if self._beyond_limit(1 if direction > 0 else -1):
+            Except.throw_exception("VM_OutOfLimits", "Position is at its limit in that direction", "VellumotorAxis.Jog")
         self._start(axis, 0, "cw" if direction > 0 else "ccw")
 
     @command
@@ -243,7 +334,7 @@ class VellumotorAxis(Device):
     @command(dtype_in=float, doc_in="the new Position; 0 resets the encoder counter")
     def DefinePosition(self, value):
         """Make the current position read as the value."""
-        self._check_finite(value, "DefinePosition")
+        self._check_position(value, "DefinePosition")
         axis = self._axis_or_fail("DefinePosition")
         with self._lock:
             if self._moving_here():
@@ -258,6 +349,7 @@ class VellumotorAxis(Device):
                     self._offset = int(round(value)) - axis.counter
             except vm.Error as e:
                 self._fail(e, "DefinePosition")
+            self._store(PositionOffset=self._offset, StepCount=self._steps)
         self._push(final=True)
 
     # Moves.
@@ -287,51 +379,57 @@ class VellumotorAxis(Device):
             self.set_state(DevState.MOVING)
             self._follower.start()
 
-    def _begin(self, axis: vm.Axis, chunk: int, direction: str):
-        start = axis.controller.now()
-        job = axis.run(direction) if chunk == 0 else axis.move_steps(chunk, direction, wait=False)
-        return job, start
+    def _begin(self, axis: vm.Axis, chunk: int, direction: str) -> vm.Job:
+        return axis.run(direction) if chunk == 0 else axis.move_steps(chunk, direction, wait=False)
 
-    def _estimate(self, job: vm.Job, start: float, stopped: bool) -> int:
-        """Steps a move made: all of them at a natural end, else its frequency times its time."""
-        if job.steps and not stopped:
-            return job.steps
-        made = math.floor((job.axis.controller.now() - start) * job.settings.frequency)
-        return min(made, job.steps) if job.steps else made
-
-    def _follow(self, axis: vm.Axis, begun, steps: int, direction: str):
+    def _follow(self, axis: vm.Axis, job: vm.Job, steps: int, direction: str):
         sign = 1 if direction == "cw" else -1
         remaining = steps
-        job, start = begun
         base = self._steps
+        at_limit = []
         with tango.EnsureOmniThread():
             try:
                 while True:
 
-                    def progress(counter, job=job, start=start, base=base):
+                    def progress(counter, job=job, base=base):
                         if self._encoder and counter is not None:
                             self._position = float(counter + self._offset)
                         elif not self._encoder:
-                            self._steps = base + sign * self._estimate(job, start, stopped=True)
+                            self._steps = base + sign * job.steps_made
                         self._push()
+                        if self._beyond_limit(sign):
+                            at_limit.append(job.cancel())
 
-                    final = job.wait(timeout=None if job.steps == 0 else -1.0, progress=progress)
+                    # The end of a chunk is judged here: stopped by Stop, by another device of the
+                    # same module or by another client, the steps made count from the time it ran.
+                    final = job.wait(timeout=None if job.steps == 0 else vm.axis.DEFAULT, progress=progress,
+                                     allow_early_end=True)
                     if self._encoder and final is not None:
                         self._position = float(final + self._offset)
                     if not self._encoder:
-                        base += sign * self._estimate(job, start, self._stop_requested)
+                        base += sign * job.steps_made
                         self._steps = base
                     remaining -= job.steps
-                    if job.steps == 0 or remaining <= 0 or self._stop_requested:
+                    if self._encoder and self.CountsPerStep > 0:
+                        ended_early = job.completed is False
+                    else:
+                        # Without a known ratio the counts cannot be compared with the steps: the
+                        # time the chunk ran tells instead.
+                        ended_early = bool(job.steps and job.steps_made < job.steps)
+                    if job.steps == 0 or remaining <= 0 or self._stop_requested or ended_early:
                         break
-                    job, start = self._begin(axis, min(remaining, _MAX_CHUNK), direction)
-                if self._stop_requested:
+                    job = self._begin(axis, min(remaining, _MAX_CHUNK), direction)
+                if at_limit:
+                    self._note = "the last move was stopped at the Position limit"
+                elif self._stop_requested or ended_early:
                     self._note = "the last move was stopped"
             except vm.Timeout as e:
                 self._note = f"the last move timed out and was stopped ({e})"
             except vm.Error as e:
                 self._note = f"the last move failed: {e}"
             finally:
+                if not self._encoder:
+                    self._store(StepCount=self._steps)
                 with self._lock:
                     self._follower = None
                 self._push(final=True)
@@ -341,14 +439,19 @@ class VellumotorAxis(Device):
         try:
             if final:
                 self._evaluate()
-                position = self._read_position() if self.get_state() != DevState.FAULT else self._position
-                quality = AttrQuality.ATTR_VALID
                 state = self.get_state()
+                if state == DevState.FAULT:
+                    # The value is the last one known, not a reading.
+                    position, quality = self._position, AttrQuality.ATTR_INVALID
+                else:
+                    position, quality = self._read_position(), AttrQuality.ATTR_VALID
             else:
                 position = self._position if self._encoder else float(self._steps)
                 quality = AttrQuality.ATTR_CHANGING
                 state = DevState.MOVING
             self.push_change_event("Position", float(position), time.time(), quality)
-            self.push_change_event("State", state)
+            if state != self._pushed_state:
+                self._pushed_state = state
+                self.push_change_event("State", state)
         except (vm.Error, tango.DevFailed):
             pass

@@ -56,16 +56,20 @@ def write_database(path: str, instance: str, selector: str, controller: str, axe
     """A Tango file database with the devices and their properties."""
     import tango
 
+    from . import shared
+
     with open(path, "w") as f:
         f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorController: {controller}\n")
         if axes:
             f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorAxis: {', '.join(axes.values())}\n")
     db = tango.Database(path)
     # An empty property cannot be stored in the file database; a blank means the same to connect().
-    db.put_device_property(controller, {"Selector": selector or " "})
+    # A database splits values at commas, so a simulator's rack goes in without them.
+    selector = shared.without_commas(selector) or " "
+    db.put_device_property(controller, {"Selector": selector})
     for label, name in axes.items():
         channel = "ABC".index(label[1]) + 1
-        db.put_device_property(name, {"Selector": selector or " ", "Module": label[0], "Channel": channel})
+        db.put_device_property(name, {"Selector": selector, "Module": label[0], "Channel": channel})
 
 
 def main(argv: Optional[List[str]] = None) -> int:
@@ -98,18 +102,21 @@ def main(argv: Optional[List[str]] = None) -> int:
     import vellumotor as vm
 
     endpoint = re.match(r"^([^:]+):(\d+)$", args.endpoint)
-    if not endpoint:
-        print(f"{PROGRAM}: --endpoint must be HOST:PORT", file=sys.stderr)
+    if not endpoint or int(endpoint.group(2)) > 65535:
+        print(f"{PROGRAM}: --endpoint must be HOST:PORT with a port 0 to 65535, not {args.endpoint!r}", file=sys.stderr)
         return 2
     selector = args.selector.strip()
+    labels = [a.strip().upper() for a in args.axes.split(",") if a.strip()]
     try:
         ctl = shared.controller(selector)
-        labels = [a.strip().upper() for a in args.axes.split(",") if a.strip()] or [
-            label for m in ctl.modules() for label in m.axes
-        ]
-    except (vm.Error, ValueError) as e:
+        labels = labels or [label for m in ctl.modules() for label in m.axes]
+    except ValueError as e:
         print(f"{PROGRAM}: {e}", file=sys.stderr)
-        return 1
+        return 2
+    except vm.Error as e:
+        # The devices start in FAULT and recover once the controller answers; without --axes the
+        # rack is unknown, so only the controller device is served.
+        print(f"{PROGRAM}: the controller does not answer yet ({e}); its devices start in FAULT", file=sys.stderr)
     bad = [label for label in labels if not re.match(r"^[1-6][ABC]$", label)]
     if bad:
         print(f"{PROGRAM}: not an axis label: {', '.join(bad)}", file=sys.stderr)

@@ -2,8 +2,9 @@
 
 A selector is what ``vellumotor.connect`` takes, with two additions for the server's properties
 and command line: ``ADDRESS:PORT`` gives the LAN command port, and ``sim[:RACK[:SPEED]]`` makes
-an in-process simulator (default rack ``C,O,C,O,R,-``, speed 1). Tests install a controller of
-their own under any name with :func:`install`.
+an in-process simulator (default rack ``C,O,C,O,R,-``, speed 1). The rack may be written without
+commas (``sim:COCOR-:10``), since a Tango database splits a property value at commas. Tests
+install a controller of their own under any name with :func:`install`.
 """
 
 from __future__ import annotations
@@ -18,13 +19,31 @@ _lock = threading.Lock()
 _controllers: Dict[str, vm.Controller] = {}
 
 _ADDRESS_PORT = re.compile(r"^(\d+\.\d+\.\d+\.\d+):(\d+)$")
+_SLOT = re.compile(r"C1|[COR-]")
+
+
+def rack_with_commas(rack: str) -> str:
+    """A rack written with or without commas ("COCOR-", "C1,-,C,R,-,O") in the comma form."""
+    if "," in rack:
+        return rack
+    slots = _SLOT.findall(rack.upper())
+    if "".join(slots) != rack.upper():
+        raise ValueError(f"not a rack: {rack!r}")
+    return ",".join(slots)
+
+
+def without_commas(selector: str) -> str:
+    """The selector as a Tango database keeps it: a simulator's rack without its commas."""
+    if selector.startswith("sim:"):
+        return selector.replace(",", "")
+    return selector
 
 
 def connect(selector: str) -> vm.Controller:
     """Connect to what the selector names (no sharing); raises vm.LinkError or ValueError."""
     if selector == "sim" or selector.startswith("sim:"):
         parts = selector.split(":")
-        rack = parts[1] if len(parts) > 1 and parts[1] else "C,O,C,O,R,-"
+        rack = rack_with_commas(parts[1]) if len(parts) > 1 and parts[1] else "C,O,C,O,R,-"
         speed = float(parts[2]) if len(parts) > 2 else 1.0
         return vm.connect(vm.Simulator(rack=rack, speed=speed))
     match = _ADDRESS_PORT.match(selector)

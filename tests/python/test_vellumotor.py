@@ -10,7 +10,7 @@ import threading
 import pytest
 
 import vellumotor as vm
-from conftest import EXAMPLES, package_environment
+from conftest import EXAMPLES, package_environment, vmsim_process
 
 
 @pytest.fixture
@@ -252,7 +252,9 @@ def test_against_a_vmsim_process(vmsim_port):
         ax = ctl.axis("3B")
         assert ax.move_steps(100, "cw", frequency=600) == 100
         assert ctl.exchange("STS 3") == "_STP"
-        assert ax.run("ccw", frequency=100).cancel() <= 100
+        job = ax.run("ccw", frequency=100)
+        job.wait(timeout=None, progress=lambda count: count >= 90 or job.cancel())
+        assert job.counter < 100 and job.completed is False  # it moved back, and was stopped
 
 
 @pytest.mark.parametrize("script", ["scan_rack.py", "move_progress.py"])
@@ -262,3 +264,140 @@ def test_examples_run_against_the_simulator_and_vmsim(vmsim_port, script):
                                 text=True, timeout=60, env=package_environment())
         assert result.returncode == 0, result.stderr
         assert "1A" in result.stdout
+
+
+def test_a_move_whose_reply_is_lost_is_stopped_before_the_error():
+    with vmsim_process("--speed", "50", "--fault", "noreply:300@MOV*1") as port, \
+            vm.connect("127.0.0.1", port=port) as ctl:
+        ax = ctl.axis("1A")
+        with pytest.raises(vm.LinkError):
+            ax.move_steps(60000, "cw", frequency=100)
+        assert ax.status == "_STP"
+        assert ax.move_steps(10, "cw", frequency=600) == ax.counter  # the module is free again
+
+
+def test_a_silent_controller_over_tcp_is_a_link_error():
+    with vmsim_process("--fault", "delay:1200@CGV") as port, vm.connect("127.0.0.1", port=port) as ctl:
+        ax = ctl.axis("1A")
+        for call in (lambda: ax.counter, lambda: ctl.exchange("CGV 2 1")):
+            with pytest.raises(vm.LinkError):
+                call()
+
+
+def test_sleep_is_interrupted_by_ctrl_c():
+    with vm.connect(vm.Simulator(speed=1)) as ctl:  # real time: the sleep would last 30 s
+        start = ctl.now()
+        timer = threading.Timer(0.2, _thread.interrupt_main)
+        timer.start()
+        try:
+            with pytest.raises(KeyboardInterrupt):
+                ctl.sleep(30)
+        finally:
+            timer.cancel()
+        assert ctl.now() - start < 30
+    for bad in (float("nan"), -1, float("inf")):
+        with pytest.raises(ValueError, match="seconds"):
+            ctl.sleep(bad)
+
+
+@pytest.mark.parametrize("error", [RuntimeError, KeyboardInterrupt])
+def test_leaving_a_with_block_by_an_exception_stops_running_jobs(sim, error):
+    with pytest.raises(error):
+        with vm.connect(sim) as ctl:
+            ctl.axis("1A").run("cw", frequency=100)
+            ctl.axis("3B").move_steps(5000, "ccw", wait=False)
+            ctl.sleep(0.5)
+            raise error()
+    stopped = sim.position(1, 1), sim.position(3, 2)
+    sim.advance(5)
+    assert (sim.position(1, 1), sim.position(3, 2)) == stopped
+    assert {"STP 1\r", "STP 3\r"} <= set(sim.lines())
+
+
+def test_a_busy_module_refuses_a_second_move(sim, ctl):
+    job = ctl.axis("1A").move_steps(300, "cw", frequency=100, wait=False)
+    ctl.sleep(1)
+    for label in ("1A", "1B"):  # the module moves, whichever channel
+        with pytest.raises(vm.ControllerError, match="1A 300 steps running"):
+            ctl.axis(label).move_steps(300, "cw")
+    with vm.connect(sim) as other:  # another client sees the module moving
+        with pytest.raises(vm.ControllerError, match="already moving") as error:
+            other.axis("1A").move_steps(300, "cw")
+        assert error.value.reply == "_MOV"
+        assert other.axis("1C").move_steps(50, "ccw", frequency=200, preempt=True) == -50
+    # The first job was stopped by the other client: the encoder shows it ended early.
+    with pytest.raises(vm.ControllerError, match="ended early"):
+        job.wait()
+    assert job.completed is False and 0 < job.counter < 300
+    assert job.wait(allow_early_end=True) == job.counter
+    assert ctl.axis("1A").move_steps(20, "cw", frequency=200) == job.counter + 20  # free again
+    # A stop of this controller, from any channel of the module, is a cancel, not an early end.
+    job = ctl.axis("1A").move_steps(300, "cw", frequency=100, wait=False)
+    job.wait(progress=lambda _: ctl.axis("1B").stop())
+    assert (job.completed, job.status) == (False, "_STP")
+
+
+def test_two_threads_moving_one_axis_never_both_succeed_at_once():
+    # Real time at 50x: each move lasts 10 ms, so the threads overlap however they are scheduled.
+    sim = vm.Simulator(speed=50)
+    ctl = vm.connect(sim)
+    barrier = threading.Barrier(2)
+    done, refused = [], []
+
+    def mover():
+        ax = ctl.axis("1A")
+        for _ in range(5):
+            barrier.wait(timeout=30)
+            try:
+                ax.move_steps(300, "cw", frequency=600)
+                done.append(1)
+            except vm.ControllerError as e:
+                assert "busy" in str(e) or "already moving" in str(e)
+                refused.append(1)
+
+    threads = [threading.Thread(target=mover) for _ in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=60)
+    ctl.close()
+    assert len(done) + len(refused) == 10 and done
+    assert sim.position(1, 1) == 300 * len(done)  # every success made all its steps
+
+
+def test_a_move_stopped_by_another_client_without_encoder_reports_its_steps():
+    sim = vm.Simulator(rack="C,-,-,-,-,-", virtual_time=True)
+    with vm.connect(sim) as ctl, vm.connect(sim) as other:
+        job = ctl.axis("1A").move_steps(2000, "cw", frequency=100, wait=False)
+        job.wait(progress=lambda _: sim.now() >= 3 and other.exchange("STP 1"))
+        assert job.completed is None and job.status == "_STP"
+        assert job.steps_made - 10 <= sim.position(1, 1) <= job.steps_made < 2000
+
+
+@pytest.mark.parametrize("status", ["_MDC", "_EXT"])
+def test_an_unexpected_status_mid_move_raises(sim, ctl, status):
+    job = ctl.axis("3A").move_steps(1000, "cw", frequency=100, wait=False)
+    with pytest.raises(vm.ControllerError) as error:
+        job.wait(progress=lambda _: sim.now() >= 2 and sim.add_fault(f"answer:{status}@STS*1"))
+    assert (error.value.reply, job.completed, job.status) == (status, False, status)
+    assert "STP 3\r" in sim.lines() and ctl.axis("3A").status == "_STP"
+
+
+@pytest.mark.parametrize(
+    "call, name",
+    [
+        (lambda sim, ctl: sim.advance(float("nan")), "seconds"),
+        (lambda sim, ctl: sim.advance(float("inf")), "seconds"),
+        (lambda sim, ctl: sim.advance(1e300), "seconds"),
+        (lambda sim, ctl: ctl.axis("1A").run("cw").wait(timeout=float("nan")), "timeout"),
+        (lambda sim, ctl: ctl.axis("1A").move_steps(10, "cw", timeout=-1), "timeout"),
+        (lambda sim, ctl: ctl.axis("1A").move_steps(10, "cw", frequency=300.5), "frequency"),
+        (lambda sim, ctl: ctl.axis("1A").move_steps(10, "cw", temperature="4"), "temperature"),
+    ],
+)
+def test_bad_numbers_raise_value_errors_that_name_the_argument(sim, ctl, call, name):
+    before = sim.now()
+    with pytest.raises(ValueError, match=name):
+        call(sim, ctl)
+    assert 0 <= sim.now() - before < 1
+    ctl.stop_running_jobs()

@@ -64,6 +64,7 @@ def mover(axis):
         assert start < final < start + 20000, final  # stopped by the other client
         assert states[0] == tango.DevState.ON and states[-1] == tango.DevState.ON, states
         assert tango.DevState.MOVING in states
+        assert all(a != b for a, b in zip(states, states[1:])), states  # pushed on change only
     print(f"OK {len(events)} position events, {changing} while moving, final {final:.0f}")
 
 

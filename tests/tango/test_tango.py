@@ -22,7 +22,7 @@ from tango import DevFailed, DevState  # noqa: E402
 from tango.test_context import DeviceTestContext  # noqa: E402
 
 import vellumotor as vm  # noqa: E402
-from conftest import BUILD, package_environment, stop_process, vmsim_process  # noqa: E402
+from conftest import BUILD, ROOT, package_environment, stop_process, vmsim_process  # noqa: E402
 
 SERVER = os.path.join(BUILD, "bin", "vellumotor-tango")
 CLIENTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "clients.py")
@@ -84,7 +84,7 @@ def test_axis_states_and_position_during_and_after_a_move():
     def body():
         from vellumotor_tango import VellumotorAxis
 
-        context, sim = device(VellumotorAxis, Module=1, Channel=1)
+        context, sim = device(VellumotorAxis, Module=1, Channel=1, CountsPerStep=1)
         with context as axis:
             assert (axis.state(), axis.Position, axis.Frequency, axis.Type) == (DevState.ON, 0, 200, "PROFILE1")
             assert "Encoder count" in axis.get_attribute_config("Position").description
@@ -102,6 +102,7 @@ def test_axis_states_and_position_during_and_after_a_move():
             axis.Position = 700  # moves back by 300
             wait_for(lambda: axis.state() == DevState.ON)
             assert axis.Position == 700 and sim.position(1, 1) == 700
+            assert axis.read_attribute("Position").w_value == 700  # the set point stays
             assert "MOV 1 0 400 100 300 30 1 S\r" in sim.lines()
             axis.DefinePosition(0)
             assert axis.Position == 0
@@ -171,8 +172,56 @@ def test_axis_without_encoder_keeps_a_step_count():
             axis.MoveRelative(-150)
             wait_for(lambda: axis.state() == DevState.ON)
             assert axis.Position == -150 == sim.position(1, 1)
+            axis.Init()
+            assert axis.Position == -150  # the server's count survives Init
             axis.DefinePosition(10)
+            axis.Init()
             assert axis.Position == 10
+
+    isolated(body)
+
+
+def test_axis_without_encoder_counts_only_the_steps_made_before_a_module_stop():
+    def body():
+        from vellumotor_tango import VellumotorAxis
+
+        context, sim = device(VellumotorAxis, rack="C,-,-,-,-,-", Module=1, Channel=1)
+        with context as axis, vm.connect(sim) as other:
+            axis.MoveRelative(1000)
+            wait_for(lambda: sim.position(1, 1) > 100)
+            other.exchange("STP 1")  # another channel's device, or another client, stops the module
+            wait_for(lambda: axis.state() == DevState.ON)
+            made = sim.position(1, 1)
+            assert made < 1000 and made <= axis.Position <= made + 40  # the end is seen within a poll
+            assert "stopped" in axis.status()
+
+    isolated(body)
+
+
+def test_axis_position_references_limits_and_bad_values():
+    def body():
+        from vellumotor_tango import VellumotorAxis
+
+        context, sim = device(VellumotorAxis, Module=3, Channel=1)
+        with context as axis:
+            with pytest.raises(DevFailed, match="CountsPerStep"):
+                axis.Position = 100  # counts are no steps while the ratio is unknown
+            axis.DefinePosition(5000)
+            axis.Init()
+            assert axis.Position == 5000  # the offset survives Init
+            config = axis.get_attribute_config("Position")
+            config.min_value, config.max_value = "4000", "5100"
+            axis.set_attribute_config(config)
+            for bad in (lambda: axis.MoveRelative(2**40), lambda: axis.DefinePosition(1e300),
+                        lambda: axis.MoveRelative(200), lambda: axis.MoveRelative(-1001)):
+                with pytest.raises(DevFailed):
+                    bad()
+            assert axis.Position == 5000 and sim.position(3, 1) == 0
+            axis.Jog(1)
+            wait_for(lambda: axis.state() == DevState.ON)
+            assert 5100 <= axis.Position <= 5130 and "limit" in axis.status()
+            with pytest.raises(DevFailed, match="limit"):
+                axis.Jog(1)
 
     isolated(body)
 
@@ -264,3 +313,80 @@ def test_server_process_configured_by_device_properties():
             run_clients(port, ("reader", "lab/vm"))
         finally:
             stop_process(server)
+
+
+def free_port():
+    import socket
+
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def test_server_process_starts_in_fault_recovers_and_takes_the_documented_selectors():
+    if not os.path.exists(SERVER):
+        pytest.skip(f"{SERVER} is not built")
+    bad = subprocess.run([sys.executable, SERVER, "x", "--nodb", "--endpoint", "127.0.0.1:99999"],
+                         env=package_environment(), capture_output=True, text=True, timeout=60)
+    assert bad.returncode == 2 and "port 0 to 65535" in bad.stderr
+    sim_port = free_port()
+    for selector, start_vmsim in ((f"127.0.0.1:{sim_port}", True), ("sim:C,O,C,O,R,-:10", False)):
+        with tempfile.TemporaryDirectory() as directory:
+            server, port = start_server(["demo", "--nodb", "--selector", selector, "--axes", "1A",
+                                         "--endpoint", "127.0.0.1:0"], directory, package_environment())
+            try:
+                def body():
+                    axis = tango.DeviceProxy(f"tango://127.0.0.1:{port}/vellumotor/demo/1a#dbase=no")
+                    if start_vmsim:  # nothing answers yet: FAULT, then ON once vmsim listens
+                        assert axis.state() == DevState.FAULT, axis.status()
+                        vmsim = subprocess.Popen([os.path.join(BUILD, "sim", "vmsim"), "--bind", "127.0.0.1",
+                                                  "--port", str(sim_port), "--no-discovery"],
+                                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                        try:
+                            wait_for(lambda: axis.state() == DevState.ON)
+                        finally:
+                            stop_process(vmsim)
+                    else:
+                        assert axis.state() == DevState.ON, axis.status()
+
+                isolated(body)
+                if not start_vmsim:
+                    # The client of docs/tango.md as written, pointed at this server.
+                    client = docs_client().replace("tango://127.0.0.1:10000/vellumotor/lab/1a",
+                                                   f"tango://127.0.0.1:{port}/vellumotor/demo/1a")
+                    result = subprocess.run([sys.executable, "-c", client], env=package_environment(),
+                                            capture_output=True, text=True, timeout=60)
+                    assert result.returncode == 0, result.stderr
+                    assert result.stdout.splitlines()[-1].startswith("ON 500.0"), result.stdout
+                assert server.poll() is None
+            finally:
+                stop_process(server)
+
+
+def docs_client():
+    with open(os.path.join(ROOT, "docs", "tango.md")) as f:
+        text = f.read()
+    section = text[text.index("## A client"):]
+    return section[section.index("```python") + len("```python"):section.index("```\n", section.index("```python"))]
+
+
+def test_the_last_position_event_of_a_move_ending_in_fault_is_invalid():
+    def body():
+        from vellumotor_tango import VellumotorAxis
+
+        context, sim = device(VellumotorAxis, Module=1, Channel=1)
+        with context as axis:
+            events = []
+            subscription = axis.subscribe_event("Position", tango.EventType.CHANGE_EVENT,
+                                                lambda e: e.err or events.append(e.attr_value.quality))
+            try:
+                axis.MoveRelative(5000)
+                wait_for(lambda: sim.position(1, 1) > 100)
+                sim.add_fault("noreply")
+                wait_for(lambda: events and events[-1] == tango.AttrQuality.ATTR_INVALID)
+                assert tango.AttrQuality.ATTR_CHANGING in events
+            finally:
+                sim.clear_faults()
+                axis.unsubscribe_event(subscription)
+
+    isolated(body)
