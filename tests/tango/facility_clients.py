@@ -1,0 +1,145 @@
+"""Clients of scripts/tango-facility-test.sh; TANGO_HOST names the database host. Each role prints
+one line "OK ..." on success and exits non-zero (with the reason) otherwise.
+
+    facility_clients.py register INSTANCE SELECTOR   the server's devices and properties
+    facility_clients.py wait-database                until the database server answers
+    facility_clients.py reads                        states, rack, sensor and loop
+    facility_clients.py mover                        moves 1a, checks its Position events in order
+    facility_clients.py watcher                      at the same time: states and the sensor
+    facility_clients.py configure                    attribute configuration and a property, in the database
+    facility_clients.py configured                   ... still there after a restart of the server
+    facility_clients.py state DEVICE STATE           until DEVICE reports STATE
+"""
+
+import sys
+import threading
+import time
+
+import tango
+
+INSTANCE = "lab"
+BASE = "vellumotor/lab"
+CONTROLLER, AXIS, SENSOR, LOOP = (f"{BASE}/{n}" for n in ("controller", "1a", "sensor-5-2", "closedloop"))
+SERVER = "vellumotor-tango/" + INSTANCE
+ABS_CHANGE = "2e-08"
+
+
+def wait_for(condition, seconds=20.0, what="condition"):
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            if condition():
+                return
+        except tango.DevFailed:
+            pass
+        if time.monotonic() > deadline:
+            raise SystemExit(f"timed out waiting for {what}")
+        time.sleep(0.05)
+
+
+def proxy(name):
+    device = tango.DeviceProxy(name)
+    device.set_timeout_millis(5000)
+    return device
+
+
+def register(instance, selector):
+    db = tango.Database()
+    for cls, name, properties in (
+        ("VellumotorController", CONTROLLER, {}),
+        ("VellumotorAxis", AXIS, {"Module": 1, "Channel": 1}),
+        ("VellumotorSensor", SENSOR, {"Module": 5, "Channel": 2, "Stage": "CEDAR1-POT"}),
+        ("VellumotorClosedLoop", LOOP, {"Temperature": 4}),
+    ):
+        info = tango.DbDevInfo()
+        info.name, info._class, info.server = name, cls, f"vellumotor-tango/{instance}"
+        db.add_device(info)
+        db.put_device_property(name, {"Selector": selector, **properties})
+    print("OK registered", ", ".join(db.get_device_class_list(SERVER)[::2]))
+
+
+def wait_database():
+    def answers():
+        return tango.Database().get_info() != ""
+
+    wait_for(answers, 30, "the database server")
+    print("OK database answers")
+
+
+def reads():
+    controller, axis, sensor, loop = (proxy(n) for n in (CONTROLLER, AXIS, SENSOR, LOOP))
+    states = [d.state() for d in (controller, axis, sensor, loop)]
+    expected = [tango.DevState.ON, tango.DevState.ON, tango.DevState.ON, tango.DevState.OFF]
+    if states != expected:
+        raise SystemExit(f"states {states}, expected {expected}")
+    rack = controller.Modules.splitlines()
+    if rack[4] != "slot 5: sensor":
+        raise SystemExit(f"rack {rack}")
+    position = sensor.Position
+    if not 0 < position < 0.1 or sensor.get_attribute_config("Position").unit != "m":
+        raise SystemExit(f"sensor position {position}")
+    print(f"OK reads: {rack[0]}; sensor {position:.6g} m; loop {loop.status()}")
+
+
+def mover():
+    axis = proxy(AXIS)
+    events, errors, lock = [], [], threading.Lock()
+
+    def on_position(e):
+        with lock:
+            (errors.append(e.errors) if e.err else events.append(e.attr_value.value))
+
+    subscription = axis.subscribe_event("Position", tango.EventType.CHANGE_EVENT, on_position)
+    start = axis.Position
+    axis.MoveRelative(5000)
+    wait_for(lambda: axis.state() == tango.DevState.ON, 30, "the end of the move")
+    final = axis.Position
+    wait_for(lambda: events and events[-1] == final, 10, "the last Position event")
+    axis.unsubscribe_event(subscription)
+    with lock:
+        moving = [v for v in events if v != start]
+        if errors or moving != sorted(moving) or len(moving) < 2 or final - start != 5000:
+            raise SystemExit(f"events {events}, errors {errors}, from {start} to {final}")
+    print(f"OK mover: {len(events)} Position events in order, {start} to {final}")
+
+
+def watcher():
+    axis, controller, sensor = proxy(AXIS), proxy(CONTROLLER), proxy(SENSOR)
+    wait_for(lambda: axis.state() == tango.DevState.MOVING, 20, "the other client's move")
+    seen = [controller.state(), sensor.state()]
+    wait_for(lambda: axis.state() == tango.DevState.ON, 30, "the end of the move")
+    if seen != [tango.DevState.ON, tango.DevState.ON]:
+        raise SystemExit(f"during the move: {seen}")
+    print(f"OK watcher: saw the move, controller and sensor {seen}")
+
+
+def configure():
+    sensor = proxy(SENSOR)
+    config = sensor.get_attribute_config("Position")
+    config.events.ch_event.abs_change = ABS_CHANGE
+    sensor.set_attribute_config(config)
+    tango.Database().put_device_property(SENSOR, {"Stage": "MAPLE1-ENC"})
+    print("OK configured: Position abs_change and the Stage property written")
+
+
+def configured():
+    sensor = proxy(SENSOR)
+    change = sensor.get_attribute_config("Position").events.ch_event.abs_change
+    unit = sensor.get_attribute_config("Position").unit
+    if float(change) != float(ABS_CHANGE) or unit != "rad" or sensor.state() != tango.DevState.ON:
+        raise SystemExit(f"after the restart: abs_change {change}, unit {unit}, state {sensor.state()}")
+    print(f"OK configured after the restart: abs_change {change}, unit {unit}")
+
+
+def state(name, wanted):
+    device = proxy(name)
+    device.set_source(tango.DevSource.DEV)
+    wanted = getattr(tango.DevState, wanted)
+    wait_for(lambda: device.state() == wanted, 30, f"{name} in {wanted}")
+    print(f"OK {name} {wanted}: {device.status()}")
+
+
+if __name__ == "__main__":
+    role, args = sys.argv[1], sys.argv[2:]
+    {"register": register, "wait-database": wait_database, "reads": reads, "mover": mover, "watcher": watcher,
+     "configure": configure, "configured": configured, "state": state}[role](*args)
