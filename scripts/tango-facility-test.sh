@@ -144,7 +144,8 @@ pids+=($!)
 export TANGO_HOST=$db_host:$tango_port
 export PYTHONPATH=$build/python PYTHONDONTWRITEBYTECODE=1
 client() { "${on_cl[@]}" timeout 60 "$python" "$clients" "$@"; }
-client wait-database
+admin() { "${on_cl[@]}" timeout 60 tango_admin "$@"; }
+admin --ping-database 30
 
 # The beamline host: vmsim and the server, registered in the database first.
 sim_ready=$work/vmsim.ready
@@ -158,7 +159,23 @@ start_vmsim() {
 }
 start_vmsim 0
 sim_port=$(cut -d' ' -f1 "$sim_ready")
-client register lab "127.0.0.1:$sim_port"
+# As docs/tango.md tells an administrator to, with tango_admin from the clients' host.
+selector=127.0.0.1:$sim_port
+admin --add-server vellumotor-tango/lab VellumotorController vellumotor/lab/controller
+admin --add-property vellumotor/lab/controller Selector "$selector"
+admin --add-server vellumotor-tango/lab VellumotorAxis vellumotor/lab/1a
+admin --add-property vellumotor/lab/1a Selector "$selector"
+admin --add-property vellumotor/lab/1a Module 1
+admin --add-property vellumotor/lab/1a Channel 1
+admin --add-server vellumotor-tango/lab VellumotorSensor vellumotor/lab/sensor-5-2
+admin --add-property vellumotor/lab/sensor-5-2 Selector "$selector"
+admin --add-property vellumotor/lab/sensor-5-2 Module 5
+admin --add-property vellumotor/lab/sensor-5-2 Channel 2
+admin --add-property vellumotor/lab/sensor-5-2 Stage CEDAR1-POT
+admin --add-server vellumotor-tango/lab VellumotorClosedLoop vellumotor/lab/closedloop
+admin --add-property vellumotor/lab/closedloop Selector "$selector"
+admin --add-property vellumotor/lab/closedloop Temperature 4
+client registered
 
 server_ready=$work/server.ready
 start_server() {

@@ -1,8 +1,7 @@
 """Clients of scripts/tango-facility-test.sh; TANGO_HOST names the database host. Each role prints
 one line "OK ..." on success and exits non-zero (with the reason) otherwise.
 
-    facility_clients.py register INSTANCE SELECTOR   the server's devices and properties
-    facility_clients.py wait-database                until the database server answers
+    facility_clients.py registered                   the devices tango_admin registered
     facility_clients.py reads                        states, rack, sensor and loop
     facility_clients.py mover                        moves 1a, checks its Position events in order
     facility_clients.py watcher                      at the same time: states and the sensor
@@ -17,10 +16,9 @@ import time
 
 import tango
 
-INSTANCE = "lab"
 BASE = "vellumotor/lab"
 CONTROLLER, AXIS, SENSOR, LOOP = (f"{BASE}/{n}" for n in ("controller", "1a", "sensor-5-2", "closedloop"))
-SERVER = "vellumotor-tango/" + INSTANCE
+SERVER = "vellumotor-tango/lab"
 ABS_CHANGE = "2e-08"
 
 
@@ -43,27 +41,13 @@ def proxy(name):
     return device
 
 
-def register(instance, selector):
+def registered():
     db = tango.Database()
-    for cls, name, properties in (
-        ("VellumotorController", CONTROLLER, {}),
-        ("VellumotorAxis", AXIS, {"Module": 1, "Channel": 1}),
-        ("VellumotorSensor", SENSOR, {"Module": 5, "Channel": 2, "Stage": "CEDAR1-POT"}),
-        ("VellumotorClosedLoop", LOOP, {"Temperature": 4}),
-    ):
-        info = tango.DbDevInfo()
-        info.name, info._class, info.server = name, cls, f"vellumotor-tango/{instance}"
-        db.add_device(info)
-        db.put_device_property(name, {"Selector": selector, **properties})
-    print("OK registered", ", ".join(db.get_device_class_list(SERVER)[::2]))
-
-
-def wait_database():
-    def answers():
-        return tango.Database().get_info() != ""
-
-    wait_for(answers, 30, "the database server")
-    print("OK database answers")
+    devices = sorted(db.get_device_class_list(SERVER)[::2])
+    wanted = sorted([f"dserver/{SERVER}", CONTROLLER, AXIS, SENSOR, LOOP])
+    if devices != wanted or db.get_device_property(SENSOR, "Stage")["Stage"][0] != "CEDAR1-POT":
+        raise SystemExit(f"registered: {devices}")
+    print("OK registered:", ", ".join(devices))
 
 
 def reads():
@@ -141,5 +125,5 @@ def state(name, wanted):
 
 if __name__ == "__main__":
     role, args = sys.argv[1], sys.argv[2:]
-    {"register": register, "wait-database": wait_database, "reads": reads, "mover": mover, "watcher": watcher,
+    {"registered": registered, "reads": reads, "mover": mover, "watcher": watcher,
      "configure": configure, "configured": configured, "state": state}[role](*args)
