@@ -165,7 +165,9 @@ class VellumotorClosedLoop(Device):
         """
         stages = [s.strip() for s in stages]
         if len(stages) not in (1, _AXES):
-            Except.throw_exception("VM_BadValue", "Enable takes one or three stage words", "VellumotorClosedLoop.Enable")
+            Except.throw_exception(
+                "VM_BadValue", "Enable takes one or three stage words", "VellumotorClosedLoop.Enable"
+            )
         tolerance = self.Tolerance if self.Tolerance > 0 else None
         self._call(
             "Enable",

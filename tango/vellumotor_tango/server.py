@@ -102,6 +102,14 @@ def add_positioning_devices(path: str, instance: str, selector: str, closed_loop
         db.put_device_property(name, {"Selector": selector or " ", "Module": slot, "Channel": channel, "Stage": word})
 
 
+def file_database_classes(classes, path: str, instance: str):
+    """The classes a Tango file database names for the instance (it fails on any other), or all."""
+    pattern = re.compile(rf"^{re.escape(PROGRAM)}/{re.escape(instance)}/DEVICE/(\w+)\s*:", re.I | re.M)
+    with open(path) as f:
+        named = {name.lower() for name in pattern.findall(f.read())}
+    return tuple(c for c in classes if c.__name__.lower() in named) or classes
+
+
 def main(argv: Optional[List[str]] = None) -> int:
     args, tango_args = _arguments(sys.argv[1:] if argv is None else argv)
     from tango.server import run
@@ -125,6 +133,9 @@ def main(argv: Optional[List[str]] = None) -> int:
             os.rename(temporary, args.ready_file)
 
     if not args.nodb:
+        path = next((a[len("-file=") :] for a in tango_args if a.startswith("-file=")), None)
+        if path and os.path.exists(path):
+            classes = file_database_classes(classes, path, args.instance)
         try:
             run(classes, args=[PROGRAM, args.instance, *tango_args], post_init_callback=ready)
         finally:
@@ -157,10 +168,11 @@ def main(argv: Optional[List[str]] = None) -> int:
 
     try:
         write_database(database, args.instance, selector, controller, axes)
-        add_positioning_devices(database, args.instance, selector, controller[: -len("controller")] + "closedloop", sensors)
+        closed_loop = controller[: -len("controller")] + "closedloop"
+        add_positioning_devices(database, args.instance, selector, closed_loop, sensors)
         host, port = endpoint.groups()
         run(
-            classes,
+            file_database_classes(classes, database, args.instance),
             args=[PROGRAM, args.instance, "-ORBendPoint", f"giop:tcp:{host}:{port}", f"-file={database}", *tango_args],
             post_init_callback=ready,
         )

@@ -3,6 +3,10 @@ simulator (rack C,O,C,O,R,-: the sensor module in slot 5 reads the stages of the
 slot 3), each context in a forked child as in test_tango.py.
 """
 
+import os
+import subprocess
+import sys
+import tempfile
 import threading
 
 import pytest
@@ -11,7 +15,8 @@ tango = pytest.importorskip("tango")
 from tango import DevFailed, DevState  # noqa: E402
 
 import vellumotor as vm  # noqa: E402
-from test_tango import device, isolated, wait_for  # noqa: E402
+from conftest import package_environment, stop_process  # noqa: E402
+from test_tango import SERVER, device, isolated, start_server, wait_for  # noqa: E402
 
 POT = vm.stage("CEDAR1-POT")
 
@@ -182,3 +187,27 @@ def test_closed_loop_end_stop_search_stop_and_a_fault():
             assert loop.state() == DevState.OFF
 
     isolated(body)
+
+
+def test_server_without_database_makes_the_closed_loop_and_the_sensors_it_is_given():
+    if not os.path.exists(SERVER):
+        pytest.skip(f"{SERVER} is not built")
+    with tempfile.TemporaryDirectory() as directory:
+        args = ["pos", "--nodb", "--selector", "sim", "--endpoint", "127.0.0.1:0", "--axes", "1A"]
+        server, port = start_server([*args, "--sensors", "5.1=cedar1-pot, 5.3=MAPLE1-ENC"], directory,
+                                    package_environment())
+        try:
+            def body():
+                name = f"tango://127.0.0.1:{port}/vellumotor/pos/{{}}#dbase=no"
+                assert tango.DeviceProxy(name.format("closedloop")).state() == DevState.OFF
+                sensors = [tango.DeviceProxy(name.format(n)) for n in ("sensor-5-1", "sensor-5-3")]
+                assert [s.get_attribute_config("Position").unit for s in sensors] == ["m", "rad"]
+                assert [s.state() for s in sensors] == [DevState.ON, DevState.ON]
+
+            isolated(body)
+        finally:
+            stop_process(server)
+        for bad in ("5.4=CEDAR1-POT", "7.1=CEDAR1-POT", "5.1", "5.1="):
+            result = subprocess.run([sys.executable, SERVER, *args, "--sensors", bad], env=package_environment(),
+                                    capture_output=True, text=True, timeout=60)
+            assert result.returncode != 0 and "not SLOT.CHANNEL=STAGE" in result.stderr, bad
