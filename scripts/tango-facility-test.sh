@@ -49,6 +49,8 @@ cleanup() {
   for ns in "${namespaces[@]}"; do
     ip netns del "$ns" 2>/dev/null
   done
+  ip link del "vmtf2-$suffix" 2>/dev/null  # a veth pair left outside by a failed set-up
+  ip link del "vmtf3-$suffix" 2>/dev/null
   if [ $status -ne 0 ]; then
     for log in "$work"/*.log; do
       [ -s "$log" ] && { echo "--- $(basename "$log"), last lines:"; tail -n 20 "$log"; } >&2
@@ -61,26 +63,30 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# The hosts.
-if [ -z "${VM_FACILITY_LOCAL:-}" ] && ip netns add "$ns_db" 2>/dev/null; then
-  namespaces+=("$ns_db")
-  ip netns add "$ns_bl"; namespaces+=("$ns_bl")
-  ip netns add "$ns_cl"; namespaces+=("$ns_cl")
-  ip -n "$ns_db" link add br0 type bridge
-  ip -n "$ns_db" addr add 10.231.77.1/24 dev br0
-  n=2
+# The hosts: three namespaces, a bridge in the database host's, a veth pair to each other host.
+# Any step that fails (no rights, no bridge, no "ip netns exec") leaves the local fallback.
+make_hosts() {
+  local ns n=2
+  for ns in "$ns_db" "$ns_bl" "$ns_cl"; do
+    ip netns add "$ns" || return 1
+    namespaces+=("$ns")
+    ip -n "$ns" link set lo up || return 1
+    ip netns exec "$ns" true || return 1
+  done
+  ip -n "$ns_db" link add br0 type bridge || return 1
+  ip -n "$ns_db" addr add 10.231.77.1/24 dev br0 || return 1
+  ip -n "$ns_db" link set br0 up || return 1
   for ns in "$ns_bl" "$ns_cl"; do
-    ip link add "vmtf$n-$suffix" type veth peer name "vmtfp$n-$suffix"
-    ip link set "vmtf$n-$suffix" netns "$ns" name eth0
-    ip link set "vmtfp$n-$suffix" netns "$ns_db" name "port$n"
-    ip -n "$ns_db" link set "port$n" master br0 up
-    ip -n "$ns" addr add "10.231.77.$n/24" dev eth0
-    ip -n "$ns" link set eth0 up
-    ip -n "$ns" link set lo up
+    ip link add "vmtf$n-$suffix" type veth peer name "vmtfp$n-$suffix" || return 1
+    ip link set "vmtf$n-$suffix" netns "$ns" name eth0 || return 1
+    ip link set "vmtfp$n-$suffix" netns "$ns_db" name "port$n" || return 1
+    ip -n "$ns_db" link set "port$n" master br0 up || return 1
+    ip -n "$ns" addr add "10.231.77.$n/24" dev eth0 || return 1
+    ip -n "$ns" link set eth0 up || return 1
     n=$((n + 1))
   done
-  ip -n "$ns_db" link set br0 up
-  ip -n "$ns_db" link set lo up
+}
+if [ -z "${VM_FACILITY_LOCAL:-}" ] && make_hosts 2> "$work/namespaces.log"; then
   db_host=10.231.77.1
   bl_host=10.231.77.2
   on_db=(ip netns exec "$ns_db")
@@ -90,6 +96,12 @@ if [ -z "${VM_FACILITY_LOCAL:-}" ] && ip netns add "$ns_db" 2>/dev/null; then
   tango_port=10000
   echo "tango-facility-test: database host $db_host, beamline host $bl_host, clients 10.231.77.3 (network namespaces)"
 else
+  for ns in "${namespaces[@]}"; do
+    ip netns del "$ns" 2>/dev/null || true
+  done
+  ip link del "vmtf2-$suffix" 2>/dev/null || true
+  ip link del "vmtf3-$suffix" 2>/dev/null || true
+  namespaces=()
   echo "tango-facility-test: no network namespaces (not permitted here, or VM_FACILITY_LOCAL set);" \
     "everything runs on 127.0.0.1 instead"
   db_host=127.0.0.1
@@ -122,13 +134,13 @@ wait_until() {
 datadir=$work/mysql
 mkdir -p "$datadir"
 chown mysql:mysql "$work" "$datadir"
-mariadb-install-db --user=mysql --datadir="$datadir" --auth-root-authentication-method=socket \
+timeout 120 mariadb-install-db --user=mysql --datadir="$datadir" --auth-root-authentication-method=socket \
   --skip-test-db > "$work/install-db.log" 2>&1
 "${on_db[@]}" /usr/sbin/mariadbd --user=mysql --datadir="$datadir" --socket="$datadir/mysql.sock" \
   --pid-file="$datadir/mariadbd.pid" --bind-address=127.0.0.1 --port="$mysql_port" \
   --skip-name-resolve --log-error="$work/mariadbd.log" &
 pids+=($!)
-sql() { mariadb --socket="$datadir/mysql.sock" -u root "$@"; }
+sql() { timeout 60 mariadb --socket="$datadir/mysql.sock" -u root "$@"; }
 wait_until 60 sql -e "SELECT 1" > /dev/null 2>&1
 password=vm-$suffix-$RANDOM
 sql <<EOF
