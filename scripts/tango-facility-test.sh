@@ -206,10 +206,10 @@ start_server
 
 # The clients' host.
 client reads
-client mover > "$work/mover.out" 2>&1 &
+client mover "$work/watching" > "$work/mover.out" 2>&1 &
 mover_pid=$!
 pids+=($mover_pid)
-client watcher
+client watcher "$work/watching"
 wait "$mover_pid" || { cat "$work/mover.out"; exit 1; }
 cat "$work/mover.out"
 

@@ -3,13 +3,14 @@ one line "OK ..." on success and exits non-zero (with the reason) otherwise.
 
     facility_clients.py registered                   the devices tango_admin registered
     facility_clients.py reads                        states, rack, sensor and loop
-    facility_clients.py mover                        moves 1a, checks its Position events in order
-    facility_clients.py watcher                      at the same time: states and the sensor
+    facility_clients.py mover FILE                   once FILE exists: moves 1a, checks its Position events in order
+    facility_clients.py watcher FILE                 makes FILE, then watches the move: states and the sensor
     facility_clients.py configure                    attribute configuration and a property, in the database
     facility_clients.py configured                   ... still there after a restart of the server
     facility_clients.py state DEVICE STATE           until DEVICE reports STATE
 """
 
+import os
 import sys
 import threading
 import time
@@ -65,8 +66,9 @@ def reads():
     print(f"OK reads: {rack[0]}; sensor {position:.6g} m; loop {loop.status()}")
 
 
-def mover():
+def mover(watching):
     axis = proxy(AXIS)
+    wait_for(lambda: os.path.exists(watching), 30, "the watcher")  # so that it sees the move
     events, errors, lock = [], [], threading.Lock()
 
     def on_position(e):
@@ -87,8 +89,10 @@ def mover():
     print(f"OK mover: {len(events)} Position events in order, {start} to {final}")
 
 
-def watcher():
+def watcher(watching):
     axis, controller, sensor = proxy(AXIS), proxy(CONTROLLER), proxy(SENSOR)
+    axis.ping()
+    open(watching, "w").close()
     wait_for(lambda: axis.state() == tango.DevState.MOVING, 20, "the other client's move")
     seen = [controller.state(), sensor.state()]
     wait_for(lambda: axis.state() == tango.DevState.ON, 30, "the end of the move")
