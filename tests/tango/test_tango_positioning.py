@@ -21,6 +21,18 @@ from test_tango import SERVER, device, isolated, start_server, wait_for  # noqa:
 POT = vm.stage("CEDAR1-POT")
 
 
+def loop_device(speed, **properties):
+    """A closed-loop device on a simulator slow enough that a client sees every settle (the loop
+    moves 0.25 set-point units a second of simulator time): a DeviceTestContext and the simulator."""
+    from tango.test_context import DeviceTestContext
+    from vellumotor_tango import VellumotorClosedLoop, shared
+
+    sim = vm.Simulator(speed=speed)
+    shared.install("test", vm.connect(sim))
+    properties = {"Selector": "test", **properties}
+    return DeviceTestContext(VellumotorClosedLoop, properties=properties, host="127.0.0.1", process=False), sim
+
+
 def test_sensor_position_extremes_and_change_events_follow_the_stage():
     def body():
         from vellumotor_tango import VellumotorSensor, shared
@@ -113,9 +125,7 @@ def test_sensor_fault_for_a_wrong_configuration(properties, reason):
 
 def test_closed_loop_enable_set_points_settle_and_exit():
     def body():
-        from vellumotor_tango import VellumotorClosedLoop
-
-        context, sim = device(VellumotorClosedLoop, Temperature=4, Tolerance=0.0005)
+        context, sim = loop_device(2, Temperature=4, Tolerance=0.0005)  # a set-point: 1 s
         with context as loop:
             assert loop.state() == DevState.OFF
             states, lock = [], threading.Lock()
@@ -130,11 +140,11 @@ def test_closed_loop_enable_set_points_settle_and_exit():
             assert loop.state() == DevState.ON
             subscription = loop.subscribe_event("State", tango.EventType.CHANGE_EVENT, on_state)
             sim.clear_lines()
-            loop.SetPoints = [0.25, -0.1, 0.0]
-            assert sim.lines()[0].startswith("FBCS 0.250000000 1 -0.100000000 1 ")
+            loop.SetPoints = [0.5, -0.1, 0.0]
+            assert sim.lines()[0].startswith("FBCS 0.500000000 1 -0.100000000 1 ")
             assert loop.state() == DevState.MOVING
             wait_for(lambda: loop.state() == DevState.ON)
-            assert list(loop.SetPoints) == [0.25, -0.1, 0.0]
+            assert list(loop.SetPoints) == [0.5, -0.1, 0.0]
             # The events of a set-point: ON when subscribed, MOVING, ON again once it holds.
             wait_for(lambda: len(states) >= 3)
             assert states[:3] == [DevState.ON, DevState.MOVING, DevState.ON]
@@ -147,7 +157,7 @@ def test_closed_loop_enable_set_points_settle_and_exit():
             with pytest.raises(DevFailed):
                 loop.Enable(["ASPEN1"])  # no position sensor
             assert not any(line.startswith(("FBCS", "FBEN")) for line in sim.lines())
-            assert list(loop.SetPoints) == [0.25, -0.1, 0.0]
+            assert list(loop.SetPoints) == [0.5, -0.1, 0.0]
             loop.Exit()
             assert loop.state() == DevState.OFF and "FBXT\r" in sim.lines()
             wait_for(lambda: states[-1] == DevState.OFF)
@@ -158,9 +168,7 @@ def test_closed_loop_enable_set_points_settle_and_exit():
 
 def test_closed_loop_end_stop_search_stop_and_a_fault():
     def body():
-        from vellumotor_tango import VellumotorClosedLoop
-
-        context, sim = device(VellumotorClosedLoop)
+        context, sim = loop_device(5)  # the end-stop search: 0.8 s, its time-out 4 s
         with context as loop:
             with pytest.raises(DevFailed):
                 loop.SetPoints = [0.1, 0.0, 0.0]  # the controller refuses set-points of a disabled loop
