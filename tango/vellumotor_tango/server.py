@@ -154,13 +154,17 @@ def main(argv: Optional[List[str]] = None) -> int:
         labels = [a.strip().upper() for a in args.axes.split(",") if a.strip()] or [
             label for m in ctl.modules() for label in m.axes
         ]
-        sensors = sensor_devices(args.domain, args.instance, args.sensors)
     except (vm.Error, ValueError) as e:
         print(f"{PROGRAM}: {e}", file=sys.stderr)
         return 1
     bad = [label for label in labels if not re.match(r"^[1-6][ABC]$", label)]
     if bad:
         print(f"{PROGRAM}: not an axis label: {', '.join(bad)}", file=sys.stderr)
+        return 2
+    try:
+        sensors = sensor_devices(args.domain, args.instance, args.sensors)
+    except ValueError as e:
+        print(f"{PROGRAM}: --sensors: {e}", file=sys.stderr)
         return 2
     controller, axes = device_names(args.domain, args.instance, labels)
     handle, database = tempfile.mkstemp(prefix="vellumotor-tango-", suffix=".db")
