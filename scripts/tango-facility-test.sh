@@ -11,8 +11,8 @@
 # in the database over a restart of the server, FAULT when vmsim is killed and recovery when it
 # comes back. Every process is stopped by its pid and every namespace removed, whatever happens.
 #
-# Needs the Debian packages mariadb-server, tango-db (scripts/setup-debian.sh) and the build
-# (VM_BUILD_DIR, default build/default: vmsim, the package and the server). Usage:
+# Needs root, the Debian packages mariadb-server, tango-db (scripts/setup-debian.sh) and the
+# build (VM_BUILD_DIR, default build/default: vmsim, the package and the server). Usage:
 #     bash scripts/tango-facility-test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +30,12 @@ for need in "$databaseds" /usr/sbin/mariadbd /usr/bin/mariadb-install-db "$vmsim
     exit 1
   fi
 done
+
+if [ "$(id -u)" -ne 0 ]; then
+  # CI runs as root; MariaDB's data directory belongs to the mysql user, the namespaces need root.
+  echo "tango-facility-test: skipped, it needs root (MariaDB runs as the user mysql)"
+  exit 0
+fi
 
 work=$(mktemp -d /tmp/vm-tango-facility.XXXXXX)
 suffix=$$
