@@ -8,6 +8,7 @@ packages=(
   iproute2
   lintian man-db
   pybind11-dev python3-dev python3-pytest python3-tango python3-numpy python3-matplotlib
+  mariadb-server tango-db dbconfig-no-thanks
   clang libclang-rt-14-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev fonts-dejavu-core
 )

@@ -16,6 +16,9 @@ done
 # The Python package's and the Tango server's tests, against the normal build.
 echo "== tests: python"
 PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python tests/tango || status=1
+# The Tango server in a Tango installation: MariaDB, DataBaseds and three hosts (namespaces).
+echo "== tests: tango facility"
+bash scripts/tango-facility-test.sh || status=1
 # The Debian packages, the manual pages and the commands of docs/usage.md, from the normal build.
 echo "== tests: packages"
 bash scripts/package-test.sh || status=1

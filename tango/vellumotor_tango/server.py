@@ -6,11 +6,12 @@ With a Tango database (TANGO_HOST set, devices registered, see docs/tango.md):
 
 Without one ("no database" mode, for tests and a quick start), the devices come from the
 command line: one VellumotorController and one VellumotorAxis per drive channel of the rack (or
-per label given with --axes), named DOMAIN/INSTANCE/controller and DOMAIN/INSTANCE/1a, ...; the
-server listens on --endpoint only:
+per label given with --axes), named DOMAIN/INSTANCE/controller and DOMAIN/INSTANCE/1a, ..., one
+VellumotorClosedLoop DOMAIN/INSTANCE/closedloop, and one VellumotorSensor per channel given with
+--sensors (DOMAIN/INSTANCE/sensor-5-1, ...); the server listens on --endpoint only:
 
     vellumotor-tango INSTANCE --nodb --selector 192.168.1.20 [--endpoint 127.0.0.1:10000]
-        [--axes 1A,1B] [--domain vellumotor] [--ready-file FILE]
+        [--axes 1A,1B] [--sensors 5.1=CEDAR1-POT] [--domain vellumotor] [--ready-file FILE]
 
 (--ready-file FILE, in both modes, receives "HOST PORT" once the server runs.)
 
@@ -42,6 +43,11 @@ def _arguments(argv: List[str]):
     parser.add_argument("--endpoint", default="127.0.0.1:10000", help="no-database mode: HOST:PORT to listen on")
     parser.add_argument("--axes", default="", help="no-database mode: axis labels (1A,3B); default every drive channel")
     parser.add_argument("--domain", default="vellumotor", help="no-database mode: first part of the device names")
+    parser.add_argument(
+        "--sensors",
+        default="",
+        help="no-database mode: sensor channels and their stage types (5.1=CEDAR1-POT,5.2=MAPLE1-ENC)",
+    )
     parser.add_argument("--ready-file", help="write 'HOST PORT' here once the server runs")
     return parser.parse_known_args(argv)
 
@@ -72,15 +78,53 @@ def write_database(path: str, instance: str, selector: str, controller: str, axe
         db.put_device_property(name, {"Selector": selector, "Module": label[0], "Channel": channel})
 
 
+def sensor_devices(domain: str, instance: str, text: str):
+    """The sensor devices of --sensors: {name: (slot, channel, stage word)}; ValueError when wrong."""
+    devices = {}
+    for item in (i.strip() for i in text.split(",")):
+        if not item:
+            continue
+        match = re.match(r"^([1-6])\.([1-3])=(\S+)$", item)
+        if not match:
+            raise ValueError(f"not SLOT.CHANNEL=STAGE: {item}")
+        slot, channel, word = match.groups()
+        devices[f"{domain}/{instance}/sensor-{slot}-{channel}".lower()] = (int(slot), int(channel), word.upper())
+    return devices
+
+
+def add_positioning_devices(path: str, instance: str, selector: str, closed_loop: str, sensors: dict) -> None:
+    """Add the closed-loop device and the sensor devices to the file database of write_database."""
+    import tango
+
+    with open(path, "a") as f:
+        f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorClosedLoop: {closed_loop}\n")
+        if sensors:
+            f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorSensor: {', '.join(sensors)}\n")
+    db = tango.Database(path)
+    db.put_device_property(closed_loop, {"Selector": selector or " "})
+    for name, (slot, channel, word) in sensors.items():
+        db.put_device_property(name, {"Selector": selector or " ", "Module": slot, "Channel": channel, "Stage": word})
+
+
+def file_database_classes(classes, path: str, instance: str):
+    """The classes a Tango file database names for the instance (it fails on any other), or all."""
+    pattern = re.compile(rf"^{re.escape(PROGRAM)}/{re.escape(instance)}/DEVICE/(\w+)\s*:", re.I | re.M)
+    with open(path) as f:
+        named = {name.lower() for name in pattern.findall(f.read())}
+    return tuple(c for c in classes if c.__name__.lower() in named) or classes
+
+
 def main(argv: Optional[List[str]] = None) -> int:
     args, tango_args = _arguments(sys.argv[1:] if argv is None else argv)
     from tango.server import run
 
     from . import shared
     from .axis_device import VellumotorAxis
+    from .closed_loop_device import VellumotorClosedLoop
     from .controller_device import VellumotorController
+    from .sensor_device import VellumotorSensor
 
-    classes = (VellumotorController, VellumotorAxis)
+    classes = (VellumotorController, VellumotorAxis, VellumotorSensor, VellumotorClosedLoop)
 
     def ready():
         if args.ready_file:
@@ -93,6 +137,9 @@ def main(argv: Optional[List[str]] = None) -> int:
             os.rename(temporary, args.ready_file)
 
     if not args.nodb:
+        path = next((a[len("-file=") :] for a in tango_args if a.startswith("-file=")), None)
+        if path and os.path.exists(path):
+            classes = file_database_classes(classes, path, args.instance)
         try:
             run(classes, args=[PROGRAM, args.instance, *tango_args], post_init_callback=ready)
         finally:
@@ -121,15 +168,22 @@ def main(argv: Optional[List[str]] = None) -> int:
     if bad:
         print(f"{PROGRAM}: not an axis label: {', '.join(bad)}", file=sys.stderr)
         return 2
+    try:
+        sensors = sensor_devices(args.domain, args.instance, args.sensors)
+    except ValueError as e:
+        print(f"{PROGRAM}: --sensors: {e}", file=sys.stderr)
+        return 2
     controller, axes = device_names(args.domain, args.instance, labels)
     handle, database = tempfile.mkstemp(prefix="vellumotor-tango-", suffix=".db")
     os.close(handle)
 
     try:
         write_database(database, args.instance, selector, controller, axes)
+        closed_loop = controller[: -len("controller")] + "closedloop"
+        add_positioning_devices(database, args.instance, selector, closed_loop, sensors)
         host, port = endpoint.groups()
         run(
-            classes,
+            file_database_classes(classes, database, args.instance),
             args=[PROGRAM, args.instance, "-ORBendPoint", f"giop:tcp:{host}:{port}", f"-file={database}", *tango_args],
             post_init_callback=ready,
         )
