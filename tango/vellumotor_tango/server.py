@@ -96,14 +96,17 @@ def add_positioning_devices(path: str, instance: str, selector: str, closed_loop
     """Add the closed-loop device and the sensor devices to the file database of write_database."""
     import tango
 
+    from . import shared
+
     with open(path, "a") as f:
         f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorClosedLoop: {closed_loop}\n")
         if sensors:
             f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorSensor: {', '.join(sensors)}\n")
     db = tango.Database(path)
-    db.put_device_property(closed_loop, {"Selector": selector or " "})
+    selector = shared.without_commas(selector) or " "
+    db.put_device_property(closed_loop, {"Selector": selector})
     for name, (slot, channel, word) in sensors.items():
-        db.put_device_property(name, {"Selector": selector or " ", "Module": slot, "Channel": channel, "Stage": word})
+        db.put_device_property(name, {"Selector": selector, "Module": slot, "Channel": channel, "Stage": word})
 
 
 def file_database_classes(classes, path: str, instance: str):
