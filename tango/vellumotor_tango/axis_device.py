@@ -18,11 +18,26 @@ _MAX_CHUNK = 65535  # steps of one drive line; longer moves are made of several
 # any real travel, and exact in a double.
 _MAX_POSITION = 2**31 - 1
 
-_ENCODER_DESCRIPTION = "Encoder count of the encoder module that serves this channel"
-_STEPS_DESCRIPTION = (
-    "Step count kept by the server (no encoder module serves this channel): commanded steps, and "
-    "for a move that was stopped the steps its frequency makes in the time it ran"
+# Corrective moves a Position write may make after its first move, as the package's move_to.
+_MAX_CORRECTIONS = 4
+
+_ENCODER_DESCRIPTION = (
+    "Position in user units: Sign x DialPosition + Offset, DialPosition being the count of the encoder module "
+    "that serves this channel divided by Step_per_unit. A write moves there and corrects from the encoder"
 )
+_STEPS_DESCRIPTION = (
+    "Position in user units: Sign x DialPosition + Offset, DialPosition being the step count kept by the server "
+    "(no encoder module serves this channel) divided by Step_per_unit: commanded steps, and for a move that was "
+    "stopped the steps its frequency makes in the time it ran"
+)
+_LIMIT_SWITCHES_DESCRIPTION = (
+    "Home, upper and lower limit switch. The controller has no limit or home switch input and no end-of-stroke "
+    "detection (its failsafe bits are amplifier faults, shown as ALARM): always false"
+)
+
+# What the server keeps of each device for the life of its process, so that the values survive Init
+# also without a database (where they cannot be stored as properties).
+_kept = {}
 
 
 class VellumotorAxis(Device):
@@ -39,24 +54,39 @@ class VellumotorAxis(Device):
     CountsPerStep = device_property(
         dtype=float,
         default_value=0.0,
-        doc="Encoder counts per step (0: not known). Writing Position on an axis with encoder needs it",
+        doc="Encoder counts per step (0: not known). Writing Position or Velocity on an axis with encoder needs it",
     )
     PositionOffset = device_property(
-        dtype=int, default_value=0, doc="Kept by the server: Position minus the encoder count (DefinePosition)"
+        dtype=int, default_value=0, doc="Read once from an older installation: Position minus the encoder count"
     )
     StepCount = device_property(
         dtype=int, default_value=0, doc="Kept by the server: the step count of an axis without encoder"
     )
+    MemorizedOffset = device_property(dtype=float, default_value=math.nan, doc="Kept by the server: Offset")
+    MemorizedSign = device_property(dtype=int, default_value=1, doc="Kept by the server: Sign")
+    MemorizedStepPerUnit = device_property(dtype=float, default_value=1.0, doc="Kept by the server: Step_per_unit")
 
     def init_device(self):
         super().init_device()
         self._lock = threading.RLock()
         self._axis = None
         self._encoder = False
-        # Both survive Init and a restart of the server: they are stored as device properties.
-        self._offset = self.PositionOffset  # Position minus encoder count, set by DefinePosition
-        self._steps = self.StepCount  # the server's step count of an axis without encoder
+        # The position reference survives Init (kept in the process) and, with a database, a restart
+        # of the server (stored as device properties).
+        kept = _kept.get(self.get_name())
+        if kept is None:
+            offset = self.MemorizedOffset
+            if math.isnan(offset):
+                offset = float(self.PositionOffset)  # an installation from before Offset: counts
+            spu = self.MemorizedStepPerUnit if math.isfinite(self.MemorizedStepPerUnit) else 1.0
+            kept = dict(offset=offset, sign=-1 if self.MemorizedSign < 0 else 1, spu=spu if spu > 0 else 1.0,
+                        steps=self.StepCount)
+        self._offset = kept["offset"]  # Offset, user units
+        self._sign = kept["sign"]  # Sign, +1 or -1
+        self._spu = kept["spu"]  # Step_per_unit: counts (with encoder) or steps per user unit
+        self._steps = kept["steps"]  # the server's step count of an axis without encoder
         self._position = 0.0  # last known Position
+        self._counter = 0.0  # last known encoder count
         self._setpoint = None  # the last Position written or aimed at
         self._pushed_state = None  # the State of the last State change event
         self._follower = None  # thread following a move started here
@@ -147,7 +177,7 @@ class VellumotorAxis(Device):
             )
 
     def _limits(self):
-        """The Position attribute's min_value and max_value (None where not set)."""
+        """The Position attribute's min_value and max_value (None where not set), in user units."""
         properties = self.get_device_attr().get_attr_by_name("Position").get_properties()
 
         def number(text):
@@ -162,23 +192,57 @@ class VellumotorAxis(Device):
         low, high = self._limits()
         if (low is not None and target < low) or (high is not None and target > high):
             Except.throw_exception(
-                "VM_OutOfLimits", f"the move would end at {target:.0f}, outside the Position limits {low} to {high}",
+                "VM_OutOfLimits", f"the move would end at {target:g}, outside the Position limits {low} to {high}",
                 f"VellumotorAxis.{origin}",
             )
 
-    def _beyond_limit(self, sign: int) -> bool:
-        """Whether Position has reached the limit in the direction of the move."""
+    def _beyond_limit(self, direction: int) -> bool:
+        """Whether Position has reached its limit for a move of the drive in ``direction`` (+1 clockwise)."""
         low, high = self._limits()
-        position = self._position if self._encoder else float(self._steps)
-        if sign > 0:
+        position = self._user(self._raw_known())
+        if direction * self._sign > 0:
             return high is not None and position >= high
         return low is not None and position <= low
 
+    # Units: raw is the encoder count (with encoder) or the server's step count (without).
+
+    def _raw_known(self) -> float:
+        """The raw position as last known, without asking the controller."""
+        return self._counter if self._encoder else float(self._steps)
+
+    def _user(self, raw: float) -> float:
+        return self._sign * raw / self._spu + self._offset
+
+    def _counts_per_step(self) -> float:
+        """Raw units per step: the CountsPerStep property with encoder (0: not known), else 1."""
+        return self.CountsPerStep if self._encoder else 1.0
+
+    def _steps_per_unit(self, origin: str) -> float:
+        """Steps per user unit, or a VM_Unsupported error while the encoder's counts per step are not known."""
+        cps = self._counts_per_step()
+        if cps <= 0:
+            Except.throw_exception(
+                "VM_Unsupported",
+                "the encoder's counts per step are not known: set the device property CountsPerStep "
+                "(Step_per_unit counts encoder counts), or move with MoveRelative",
+                f"VellumotorAxis.{origin}",
+            )
+        return self._spu / cps
+
+    def _keep(self, **changes):
+        """Record changed references: in the process (for Init) and as device properties (for a restart)."""
+        name = self.get_name()
+        with self._lock:
+            for key, value in changes.items():
+                setattr(self, "_" + key, value)
+            _kept[name] = dict(offset=self._offset, sign=self._sign, spu=self._spu, steps=self._steps)
+            names = dict(offset="MemorizedOffset", sign="MemorizedSign", spu="MemorizedStepPerUnit", steps="StepCount")
+            self._store(**{names[k]: v for k, v in changes.items()})
+
     def _store(self, **values):
-        """Keep position references as device properties, so Init and a restart find them."""
         try:
             tango.Util.instance().get_database().put_device_property(self.get_name(), values)
-        except Exception as e:  # no database: they last as long as the device
+        except Exception as e:  # no database: they last as long as the server process
             self.debug_stream(f"position reference not stored: {e}")
 
     def _axis_or_fail(self, origin: str) -> vm.Axis:
@@ -187,29 +251,28 @@ class VellumotorAxis(Device):
         except (vm.Error, ValueError) as e:
             self._fail(e, origin)
 
+    def _read_raw(self) -> float:
+        if self._encoder and not self._moving_here():
+            self._counter = float(self._axis.counter)
+        return self._raw_known()
+
     def _read_position(self) -> float:
-        if self._moving_here() or not self._encoder:
-            return float(self._position if self._encoder else self._steps)
-        counter = self._axis.counter
-        self._position = float(counter + self._offset)
+        self._position = self._user(self._read_raw())
         return self._position
+
+    def _not_moving(self, origin: str):
+        if self._moving_here():
+            Except.throw_exception("VM_Moving", "the axis is moving", f"VellumotorAxis.{origin}")
 
     # Attributes.
 
-    @attribute(
-        dtype=float,
-        access=AttrWriteType.READ_WRITE,
-        unit="steps",
-        format="%.0f",
-        doc=_ENCODER_DESCRIPTION,
-    )
+    @attribute(dtype=float, access=AttrWriteType.READ_WRITE, format="%g", doc=_ENCODER_DESCRIPTION)
     def Position(self):
-        axis = self._axis_or_fail("Position")
+        self._axis_or_fail("Position")
         try:
             value = self._read_position()
         except vm.Error as e:
             self._fail(e, "Position")
-        del axis
         quality = AttrQuality.ATTR_CHANGING if self._moving_here() else AttrQuality.ATTR_VALID
         if self._setpoint is not None:
             self.get_device_attr().get_w_attr_by_name("Position").set_write_value(self._setpoint)
@@ -219,23 +282,129 @@ class VellumotorAxis(Device):
     def Position(self, value):
         self._check_position(value, "Position")
         axis = self._axis_or_fail("Position")
-        if self._encoder and self.CountsPerStep <= 0:
-            # The encoder counts in its own units; without the ratio a difference of counts is no
-            # number of steps, and moving by it would overshoot (or reverse) by that ratio.
-            Except.throw_exception(
-                "VM_Unsupported",
-                "the encoder's counts per step are not known: set the device property CountsPerStep, "
-                "or move with MoveRelative",
-                "VellumotorAxis.Position",
-            )
+        steps_per_unit = self._steps_per_unit("Position")
+        self._check_target(value, "Position")
         try:
             current = self._read_position()
         except vm.Error as e:
             self._fail(e, "Position")
-        steps = int(round((value - current) / (self.CountsPerStep if self._encoder else 1.0)))
+        steps = int(round((value - current) * self._sign * steps_per_unit))
         self._setpoint = float(value)
         if steps:
-            self._start(axis, abs(steps), "cw" if steps > 0 else "ccw")
+            self._start(axis, abs(steps), "cw" if steps > 0 else "ccw", target=float(value))
+
+    @attribute(dtype=float, format="%g", doc="Encoder count (with encoder) or step count (without) / Step_per_unit")
+    def DialPosition(self):
+        self._axis_or_fail("DialPosition")
+        try:
+            return self._read_raw() / self._spu
+        except vm.Error as e:
+            self._fail(e, "DialPosition")
+
+    @attribute(dtype=float, access=AttrWriteType.READ_WRITE, format="%g",
+               doc="Position minus Sign x DialPosition, user units; DefinePosition sets it. Kept over a restart")
+    def Offset(self):
+        return self._offset
+
+    @Offset.write
+    def Offset(self, value):
+        self._check_position(value, "Offset")
+        self._not_moving("Offset")
+        self._keep(offset=float(value))
+        self._push(final=True)
+
+    @attribute(dtype=int, access=AttrWriteType.READ_WRITE,
+               doc="+1 or -1: the direction of Position against the dial (-1: clockwise steps lower Position)")
+    def Sign(self):
+        return self._sign
+
+    @Sign.write
+    def Sign(self, value):
+        if value not in (1, -1):
+            Except.throw_exception("VM_BadValue", "Sign is 1 or -1", "VellumotorAxis.Sign")
+        self._not_moving("Sign")
+        self._keep(sign=int(value))
+        self._push(final=True)
+
+    @attribute(dtype=float, access=AttrWriteType.READ_WRITE, format="%g",
+               doc="Encoder counts (with encoder) or steps (without) per user unit. Kept over a restart")
+    def Step_per_unit(self):
+        return self._spu
+
+    @Step_per_unit.write
+    def Step_per_unit(self, value):
+        if not (math.isfinite(value) and value > 0):
+            Except.throw_exception("VM_BadValue", "Step_per_unit must be greater than 0", "VellumotorAxis.Step_per_unit")
+        self._not_moving("Step_per_unit")
+        self._keep(spu=float(value))
+        self._push(final=True)
+
+    @attribute(dtype=float, access=AttrWriteType.READ_WRITE, format="%g",
+               doc="User units per second: Frequency / steps per user unit (with encoder that needs CountsPerStep). "
+                   "A write sets Frequency, rounded to whole steps per second, 1 to 65535")
+    def Velocity(self):
+        velocity = self._velocity("Velocity")
+        return (math.nan, time.time(), AttrQuality.ATTR_INVALID) if velocity is None else velocity
+
+    def _velocity(self, origin: str):
+        """User units per second at the drive's frequency (None while the counts per step are not known)."""
+        axis = self._axis_or_fail(origin)
+        cps = self._counts_per_step()
+        return None if cps <= 0 else axis.settings.frequency * cps / self._spu
+
+    @Velocity.write
+    def Velocity(self, value):
+        axis = self._axis_or_fail("Velocity")
+        frequency = round(value * self._steps_per_unit("Velocity")) if math.isfinite(value) else 0
+        if not 1 <= frequency <= 65535:
+            Except.throw_exception(
+                "VM_BadValue", f"{value:g} user units per second is {frequency} steps per second, not 1 to 65535",
+                "VellumotorAxis.Velocity",
+            )
+        axis.settings.frequency = int(frequency)
+
+    def _fixed(self, value, fixed, name, why):
+        if not math.isclose(value, fixed, rel_tol=1e-9, abs_tol=1e-12):
+            Except.throw_exception("VM_Unsupported", f"{name} is fixed at {fixed:g}: {why}", f"VellumotorAxis.{name}")
+
+    @attribute(dtype=float, access=AttrWriteType.READ_WRITE, unit="s", format="%g",
+               doc="Time to reach Velocity: 0, fixed. The drive steps at its full frequency from the first step "
+                   "(no ramp); writes other than 0 are refused")
+    def Acceleration(self):
+        return 0.0
+
+    @Acceleration.write
+    def Acceleration(self, value):
+        self._fixed(value, 0.0, "Acceleration", "the drive has no ramp")
+
+    @attribute(dtype=float, access=AttrWriteType.READ_WRITE, unit="s", format="%g",
+               doc="Time to stop from Velocity: 0, fixed. The drive stops at once after its last step "
+                   "(no ramp); writes other than 0 are refused")
+    def Deceleration(self):
+        return 0.0
+
+    @Deceleration.write
+    def Deceleration(self, value):
+        self._fixed(value, 0.0, "Deceleration", "the drive has no ramp")
+
+    @attribute(dtype=float, access=AttrWriteType.READ_WRITE, format="%g",
+               doc="Velocity at the start of a move: the same as Velocity, since the drive has no ramp. "
+                   "Writes other than the current Velocity are refused (write Velocity instead)")
+    def Base_rate(self):
+        velocity = self._velocity("Base_rate")
+        return (math.nan, time.time(), AttrQuality.ATTR_INVALID) if velocity is None else velocity
+
+    @Base_rate.write
+    def Base_rate(self, value):
+        velocity = self._velocity("Base_rate")
+        if velocity is None:
+            Except.throw_exception("VM_Unsupported", "Velocity is not known: set CountsPerStep",
+                                   "VellumotorAxis.Base_rate")
+        self._fixed(value, velocity, "Base_rate", "the drive starts at Velocity")
+
+    @attribute(dtype=(bool,), max_dim_x=3, doc=_LIMIT_SWITCHES_DESCRIPTION)
+    def Limit_switches(self):
+        return [False, False, False]
 
     @attribute(dtype=int, access=AttrWriteType.READ_WRITE, unit="Hz", min_value=1, max_value=65535)
     def Frequency(self):
@@ -299,22 +468,23 @@ class VellumotorAxis(Device):
             self._start(axis, abs(steps), "cw" if steps > 0 else "ccw")
 
     def _predicted(self, steps: int) -> float:
-        """Where a relative move should end (with 1 count per step when the ratio is not known;
-        the follower stops a move at a limit in any case)."""
+        """Where a relative move should end in user units (with 1 count per step when the ratio is not
+        known; the follower stops a move at a limit in any case)."""
         try:
-            current = self._read_position()
+            raw = self._read_raw()
         except vm.Error as e:
             self._fail(e, "MoveRelative")
-        return current + steps * (self.CountsPerStep if self._encoder and self.CountsPerStep > 0 else 1.0)
+        cps = self._counts_per_step()
+        return self._user(raw + steps * (cps if cps > 0 else 1.0))
 
     @command(dtype_in=int, doc_in="direction: positive clockwise, negative counter-clockwise")
     def Jog(self, direction):
-        """Step in one direction until Stop or Abort."""
+        """Step in one direction until Stop or Abort, or until Position reaches its limit."""
         axis = self._axis_or_fail("Jog")
         if direction == 0:
             Except.throw_exception("VM_BadValue", "Jog needs a direction: positive or negative", "VellumotorAxis.Jog")
         try:
-            self._read_position()
+            self._read_raw()
         except vm.Error as e:
             self._fail(e, "Jog")
         if self._beyond_limit(1 if direction > 0 else -1):
@@ -331,26 +501,30 @@ class VellumotorAxis(Device):
         """Stop the drive module at once; the controller has one stop, so the same as Stop."""
         self._stop("Abort")
 
-    @command(dtype_in=float, doc_in="the new Position; 0 resets the encoder counter")
+    @command(dtype_in=float, doc_in="the new Position, user units")
     def DefinePosition(self, value):
-        """Make the current position read as the value."""
+        """Make the current position read as the value: sets Offset, which a restart keeps."""
         self._check_position(value, "DefinePosition")
-        axis = self._axis_or_fail("DefinePosition")
+        self._axis_or_fail("DefinePosition")
         with self._lock:
-            if self._moving_here():
-                Except.throw_exception("VM_Moving", "the axis is moving", "VellumotorAxis.DefinePosition")
+            self._not_moving("DefinePosition")
             try:
-                if not self._encoder:
-                    self._steps = int(round(value))
-                elif value == 0:
-                    axis.zero_counter()
-                    self._offset = 0
-                else:
-                    self._offset = int(round(value)) - axis.counter
+                raw = self._read_raw()
             except vm.Error as e:
                 self._fail(e, "DefinePosition")
-            self._store(PositionOffset=self._offset, StepCount=self._steps)
+            self._keep(offset=float(value) - self._sign * raw / self._spu)
         self._push(final=True)
+
+    @command(dtype_out=int, doc_out="the failsafe bits read after the reset (0: all good)")
+    def ResetFailsafe(self):
+        """Reset the drive module's failsafe state."""
+        axis = self._axis_or_fail("ResetFailsafe")
+        try:
+            bits = axis.reset_failsafe()
+        except vm.Error as e:
+            self._fail(e, "ResetFailsafe")
+        self._push(final=True)
+        return bits
 
     # Moves.
 
@@ -362,11 +536,11 @@ class VellumotorAxis(Device):
         except vm.Error as e:
             self._fail(e, origin)
 
-    def _start(self, axis: vm.Axis, steps: int, direction: str):
-        """Start a move (steps 0: a jog) and the thread that follows it."""
+    def _start(self, axis: vm.Axis, steps: int, direction: str, target=None):
+        """Start a move (steps 0: a jog) and the thread that follows it; with a target (user units)
+        and an encoder, the follower corrects the position until it is within half a step."""
         with self._lock:
-            if self._moving_here():
-                Except.throw_exception("VM_Moving", "the axis is moving", "VellumotorAxis.Move")
+            self._not_moving("Move")
             self._stop_requested = False
             self._note = ""
             try:
@@ -374,7 +548,8 @@ class VellumotorAxis(Device):
             except (vm.Error, ValueError) as e:
                 self._fail(e, "Move")
             self._follower = threading.Thread(
-                target=self._follow, args=(axis, job, steps, direction), name=f"follow {axis.label}", daemon=True
+                target=self._follow, args=(axis, job, steps, direction, target), name=f"follow {axis.label}",
+                daemon=True,
             )
             self.set_state(DevState.MOVING)
             self._follower.start()
@@ -382,18 +557,30 @@ class VellumotorAxis(Device):
     def _begin(self, axis: vm.Axis, chunk: int, direction: str) -> vm.Job:
         return axis.run(direction) if chunk == 0 else axis.move_steps(chunk, direction, wait=False)
 
-    def _follow(self, axis: vm.Axis, job: vm.Job, steps: int, direction: str):
-        sign = 1 if direction == "cw" else -1
+    def _correction(self, target):
+        """The steps (signed, clockwise positive) still missing to the target, or 0 when within tolerance."""
+        if target is None or not self._encoder or self.CountsPerStep <= 0:
+            return 0
+        self._counter = float(self._axis.counter)
+        steps_per_unit = self._spu / self.CountsPerStep
+        error = target - self._user(self._counter)
+        if abs(error) <= 0.5 / steps_per_unit:
+            return 0
+        return int(round(error * self._sign * steps_per_unit))
+
+    def _follow(self, axis: vm.Axis, job: vm.Job, steps: int, direction: str, target):
         remaining = steps
         base = self._steps
         at_limit = []
+        corrections = 0
         with tango.EnsureOmniThread():
             try:
                 while True:
+                    sign = 1 if direction == "cw" else -1
 
-                    def progress(counter, job=job, base=base):
+                    def progress(counter, job=job, base=base, sign=sign):
                         if self._encoder and counter is not None:
-                            self._position = float(counter + self._offset)
+                            self._counter = float(counter)
                         elif not self._encoder:
                             self._steps = base + sign * job.steps_made
                         self._push()
@@ -405,7 +592,7 @@ class VellumotorAxis(Device):
                     final = job.wait(timeout=None if job.steps == 0 else vm.axis.DEFAULT, progress=progress,
                                      allow_early_end=True)
                     if self._encoder and final is not None:
-                        self._position = float(final + self._offset)
+                        self._counter = float(final)
                     if not self._encoder:
                         base += sign * job.steps_made
                         self._steps = base
@@ -416,20 +603,29 @@ class VellumotorAxis(Device):
                         # Without a known ratio the counts cannot be compared with the steps: the
                         # time the chunk ran tells instead.
                         ended_early = bool(job.steps and job.steps_made < job.steps)
-                    if job.steps == 0 or remaining <= 0 or self._stop_requested or ended_early:
+                    if job.steps == 0 or self._stop_requested or ended_early or at_limit:
                         break
+                    if remaining <= 0:
+                        # A Position write on an encoder axis: correct what the steps missed.
+                        missing = self._correction(target) if corrections < _MAX_CORRECTIONS else 0
+                        if not missing or self._stop_requested:
+                            break
+                        corrections += 1
+                        remaining, direction = abs(missing), "cw" if missing > 0 else "ccw"
                     job = self._begin(axis, min(remaining, _MAX_CHUNK), direction)
                 if at_limit:
                     self._note = "the last move was stopped at the Position limit"
                 elif self._stop_requested or ended_early:
                     self._note = "the last move was stopped"
+                elif target is not None and self._correction(target):
+                    self._note = f"the last move ended {target - self._user(self._counter):g} from its target"
             except vm.Timeout as e:
                 self._note = f"the last move timed out and was stopped ({e})"
             except vm.Error as e:
                 self._note = f"the last move failed: {e}"
             finally:
                 if not self._encoder:
-                    self._store(StepCount=self._steps)
+                    self._keep(steps=self._steps)
                 with self._lock:
                     self._follower = None
                 self._push(final=True)
@@ -446,7 +642,7 @@ class VellumotorAxis(Device):
                 else:
                     position, quality = self._read_position(), AttrQuality.ATTR_VALID
             else:
-                position = self._position if self._encoder else float(self._steps)
+                position = self._user(self._raw_known())
                 quality = AttrQuality.ATTR_CHANGING
                 state = DevState.MOVING
             self.push_change_event("Position", float(position), time.time(), quality)

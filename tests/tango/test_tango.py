@@ -87,7 +87,7 @@ def test_axis_states_and_position_during_and_after_a_move():
         context, sim = device(VellumotorAxis, Module=1, Channel=1, CountsPerStep=1)
         with context as axis:
             assert (axis.state(), axis.Position, axis.Frequency, axis.Type) == (DevState.ON, 0, 200, "PROFILE1")
-            assert "Encoder count" in axis.get_attribute_config("Position").description
+            assert "count of the encoder module" in axis.get_attribute_config("Position").description
             axis.MoveRelative(1000)
             assert axis.state() == DevState.MOVING
             reading = axis.read_attribute("Position")
@@ -168,7 +168,7 @@ def test_axis_without_encoder_keeps_a_step_count():
 
         context, sim = device(VellumotorAxis, rack="C,-,-,-,-,-", Module=1, Channel=1)
         with context as axis:
-            assert "Step count kept by the server" in axis.get_attribute_config("Position").description
+            assert "step count kept by the server" in axis.get_attribute_config("Position").description
             axis.MoveRelative(-150)
             wait_for(lambda: axis.state() == DevState.ON)
             assert axis.Position == -150 == sim.position(1, 1)
