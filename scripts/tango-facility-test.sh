@@ -7,7 +7,8 @@
 # ports.
 #
 # Checks: registration in the database, reads, a move whose Position change events reach another
-# host in order while a second client watches, attribute configuration and a device property kept
+# host in order while a second client watches, attribute configuration, a device property and the
+# axis's Offset (set by DefinePosition), Step_per_unit and Position limits kept
 # in the database over a restart of the server, FAULT when vmsim is killed and recovery when it
 # comes back. Every process is stopped by its pid and every namespace removed, whatever happens.
 #

@@ -5,7 +5,8 @@ one line "OK ..." on success and exits non-zero (with the reason) otherwise.
     facility_clients.py reads                        states, rack, sensor and loop
     facility_clients.py mover FILE                   once FILE exists: moves 1a, checks its Position events in order
     facility_clients.py watcher FILE                 makes FILE, then watches the move: states and the sensor
-    facility_clients.py configure                    attribute configuration and a property, in the database
+    facility_clients.py configure                    attribute configuration, a property and the axis's
+                                                     Offset (DefinePosition) and Position limits, in the database
     facility_clients.py configured                   ... still there after a restart of the server
     facility_clients.py state DEVICE STATE           until DEVICE reports STATE
 """
@@ -21,6 +22,8 @@ BASE = "vellumotor/lab"
 CONTROLLER, AXIS, SENSOR, LOOP = (f"{BASE}/{n}" for n in ("controller", "1a", "sensor-5-2", "closedloop"))
 SERVER = "vellumotor-tango/lab"
 ABS_CHANGE = "2e-08"
+# What the axis is given before the restart: its Step_per_unit, a defined Position and the limits.
+STEP_PER_UNIT, DEFINED, LIMITS = 4.0, 12.5, ("-100", "2500")
 
 
 def wait_for(condition, seconds=20.0, what="condition"):
@@ -107,7 +110,13 @@ def configure():
     config.events.ch_event.abs_change = ABS_CHANGE
     sensor.set_attribute_config(config)
     tango.Database().put_device_property(SENSOR, {"Stage": "MAPLE1-ENC"})
-    print("OK configured: Position abs_change and the Stage property written")
+    axis = proxy(AXIS)
+    axis.Step_per_unit = STEP_PER_UNIT
+    axis.DefinePosition(DEFINED)
+    config = axis.get_attribute_config("Position")
+    config.min_value, config.max_value = LIMITS
+    axis.set_attribute_config(config)
+    print(f"OK configured: Position abs_change, the Stage property, the axis at {DEFINED} with limits {LIMITS}")
 
 
 def configured():
@@ -116,7 +125,18 @@ def configured():
     unit = sensor.get_attribute_config("Position").unit
     if float(change) != float(ABS_CHANGE) or unit != "rad" or sensor.state() != tango.DevState.ON:
         raise SystemExit(f"after the restart: abs_change {change}, unit {unit}, state {sensor.state()}")
-    print(f"OK configured after the restart: abs_change {change}, unit {unit}")
+    axis = proxy(AXIS)
+    config = axis.get_attribute_config("Position")
+    kept = (axis.Step_per_unit, axis.Position, (config.min_value, config.max_value))
+    if kept != (STEP_PER_UNIT, DEFINED, LIMITS):
+        raise SystemExit(f"after the restart: axis Step_per_unit, Position and limits {kept}")
+    try:
+        axis.MoveRelative(-1000)  # would end at 12.5 - 250: below the kept limit
+        raise SystemExit("after the restart: a move beyond the kept limit was accepted")
+    except tango.DevFailed:
+        pass
+    print(f"OK configured after the restart: abs_change {change}, unit {unit}; axis Offset {axis.Offset}, "
+          f"Position {axis.Position}, limits {LIMITS}")
 
 
 def state(name, wanted):
