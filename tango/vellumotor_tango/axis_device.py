@@ -35,8 +35,8 @@ _LIMIT_SWITCHES_DESCRIPTION = (
     "detection (its failsafe bits are amplifier faults, shown as ALARM): always false"
 )
 
-# What the server keeps of each device for the life of its process, so that the values survive Init
-# also without a database (where they cannot be stored as properties).
+# Position references the database did not take (per device name), kept for the life of the
+# process so that at least Init finds them.
 _kept = {}
 
 
@@ -71,8 +71,8 @@ class VellumotorAxis(Device):
         self._lock = threading.RLock()
         self._axis = None
         self._encoder = False
-        # The position reference survives Init (kept in the process) and, with a database, a restart
-        # of the server (stored as device properties).
+        # The position reference is stored as device properties, so that Init and a restart find it
+        # (without a database the server keeps them in a temporary file: Init only).
         kept = _kept.get(self.get_name())
         if kept is None:
             offset = self.MemorizedOffset
@@ -230,20 +230,22 @@ class VellumotorAxis(Device):
         return self._spu / cps
 
     def _keep(self, **changes):
-        """Record changed references: in the process (for Init) and as device properties (for a restart)."""
+        """Take changed references and store them as device properties (in the process when that fails)."""
         name = self.get_name()
+        names = dict(offset="MemorizedOffset", sign="MemorizedSign", spu="MemorizedStepPerUnit", steps="StepCount")
         with self._lock:
             for key, value in changes.items():
                 setattr(self, "_" + key, value)
-            _kept[name] = dict(offset=self._offset, sign=self._sign, spu=self._spu, steps=self._steps)
-            names = dict(offset="MemorizedOffset", sign="MemorizedSign", spu="MemorizedStepPerUnit", steps="StepCount")
-            self._store(**{names[k]: v for k, v in changes.items()})
-
-    def _store(self, **values):
-        try:
-            tango.Util.instance().get_database().put_device_property(self.get_name(), values)
-        except Exception as e:  # no database: they last as long as the server process
-            self.debug_stream(f"position reference not stored: {e}")
+            references = dict(offset=self._offset, sign=self._sign, spu=self._spu, steps=self._steps)
+            try:
+                # All of them: after a failed store the database may hold older values of the others.
+                tango.Util.instance().get_database().put_device_property(
+                    name, {names[k]: v for k, v in references.items()}
+                )
+                _kept.pop(name, None)
+            except Exception as e:
+                self.warn_stream(f"position reference not stored in the database, kept until a restart: {e}")
+                _kept[name] = references
 
     def _axis_or_fail(self, origin: str) -> vm.Axis:
         try:
@@ -530,7 +532,8 @@ class VellumotorAxis(Device):
 
     def _stop(self, origin: str):
         axis = self._axis_or_fail(origin)
-        self._stop_requested = True
+        with self._lock:  # the follower starts a further chunk under the lock, after looking at this
+            self._stop_requested = True
         try:
             axis.stop()
         except vm.Error as e:
@@ -608,11 +611,14 @@ class VellumotorAxis(Device):
                     if remaining <= 0:
                         # A Position write on an encoder axis: correct what the steps missed.
                         missing = self._correction(target) if corrections < _MAX_CORRECTIONS else 0
-                        if not missing or self._stop_requested:
+                        if not missing:
                             break
                         corrections += 1
                         remaining, direction = abs(missing), "cw" if missing > 0 else "ccw"
-                    job = self._begin(axis, min(remaining, _MAX_CHUNK), direction)
+                    with self._lock:
+                        if self._stop_requested:  # a Stop after this sees the new chunk and stops it
+                            break
+                        job = self._begin(axis, min(remaining, _MAX_CHUNK), direction)
                 if at_limit:
                     self._note = "the last move was stopped at the Position limit"
                 elif self._stop_requested or ended_early:
