@@ -336,7 +336,9 @@ class VellumotorAxis(Device):
     @Step_per_unit.write
     def Step_per_unit(self, value):
         if not (math.isfinite(value) and value > 0):
-            Except.throw_exception("VM_BadValue", "Step_per_unit must be greater than 0", "VellumotorAxis.Step_per_unit")
+            Except.throw_exception(
+                "VM_BadValue", "Step_per_unit must be greater than 0", "VellumotorAxis.Step_per_unit"
+            )
         self._not_moving("Step_per_unit")
         self._keep(spu=float(value))
         self._push(final=True)
