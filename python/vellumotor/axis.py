@@ -113,6 +113,8 @@ class Job:
         #: Whether the move made all its steps: True or False once known, None while it runs,
         #: for a run (``steps`` 0), and for a step move on an axis without encoder.
         self.completed: Optional[bool] = None
+        #: True when this controller stopped the move (cancel(), Axis.stop() from any thread).
+        self.cancelled = False
         self._finished = False
         self._sent = False  # the move line has been answered: only then can the move's end be seen
         self._error: Optional[Error] = None
@@ -226,6 +228,7 @@ class Job:
         finally:
             with self._lock:
                 if not self._finished:
+                    self.cancelled = True
                     self._end("_STP", completed=False)
         return self.counter
 
@@ -428,6 +431,7 @@ class Axis:
         if job is not None:
             with job._lock:
                 if not job.finished:
+                    job.cancelled = True
                     job._end("_STP", completed=False)
         return count
 

@@ -176,14 +176,24 @@ class Positioner:
             # The encoder judges the position after every move and the loop corrects what is
             # missing, so a move that counted fewer counts than its steps suggest is no error here.
             moves = {"allow_early_end": True, **moves}
+        moves = dict(moves)
+        moves.pop("wait", None)  # positioning always waits for each move
+        wait = {key: moves.pop(key) for key in ("timeout", "allow_early_end") if key in moves}
         left = abs(steps)
         while left:
             chunk = min(left, _MAX_STEPS_PER_MOVE)
             try:
-                self.axis.move_steps(chunk, direction, **moves)
+                job = self.axis.move_steps(chunk, direction, **moves, wait=False)
+                job.wait(**wait)
             except BaseException:
                 self.steps = None  # how far it went is unknown (the move was stopped)
                 raise
+            if job.cancelled:
+                # Stopped through this controller (another thread's stop()): end here rather than
+                # start the next move, and forget a step count that no longer holds.
+                if self.source == "steps":
+                    self.steps = None
+                raise PositionError(f"the move of {self.axis.label} was stopped before it reached its target")
             if self.steps is not None:
                 self.steps += chunk if steps > 0 else -chunk
             left -= chunk

@@ -263,6 +263,29 @@ def test_positions_without_an_encoder_come_from_commanded_steps():
         assert ax.position == 0
 
 
+@pytest.mark.parametrize("rack, label, source", [("C,O,C,O,R,-", "1A", "encoder"), ("C,-,-,-,-,-", "1B", "steps")])
+def test_a_stop_from_elsewhere_ends_a_positioning(monkeypatch, rack, label, source):
+    sim = vm.Simulator(rack=rack, virtual_time=True)
+    with vm.connect(sim) as ctl:
+        ax = ctl.axis(label)
+        ax.configure(units="mm", counts_per_unit=1000, steps_per_unit=900)
+        assert ax.position_source == source
+        sim.clear_lines()
+        wait = vm.Job.wait
+
+        def stopped_meanwhile(job, *args, **kwargs):
+            ax.stop()  # another thread's stop, arriving while the move runs
+            return wait(job, *args, **kwargs)
+
+        monkeypatch.setattr(vm.Job, "wait", stopped_meanwhile)
+        with pytest.raises(vm.PositionError, match="stopped"):
+            ax.move_to(80)  # 72000 steps: two move lines, and corrections after them
+        assert sum(line.startswith("MOV") for line in sent(sim)) == 1
+        if source == "steps":
+            with pytest.raises(vm.PositionError, match="unknown"):
+                ax.position
+
+
 @pytest.mark.parametrize(
     "call", [lambda ax: ax.move_to(2.01), lambda ax: ax.move_by(-4), lambda ax: ax.move_to(math.inf)]
 )
