@@ -103,6 +103,9 @@ bool PIPE_COM::receiveReply(pid_t server) {
         const auto peer = pipe::PeerOf(next.get());
         if (peer && peer->uid == user_ && peer->pid == server) connection = std::move(next);
     }
+    // The reply connection is in hand: release the server to its next client while this side
+    // reads the reply (the server wrote it whole and closed its end before saying so).
+    requestPipe_.reset();
     if (!connection) return false;
     std::size_t length = 0;
     const auto result =
