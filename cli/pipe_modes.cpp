@@ -199,6 +199,7 @@ class Server {
           system_(system),
           directory_(std::move(directory)),
           replyFile_(std::string(name) + std::string(pipe::kReplySuffix)),
+          user_(::geteuid()),
           endpoint_(std::move(endpoint)) {}
 
     void serve() {
@@ -309,7 +310,7 @@ class Server {
                 continue;
             }
             const auto peer = pipe::PeerOf(request.get());
-            if (!peer || peer->uid != ::geteuid()) continue;
+            if (!peer || peer->uid != user_) continue;
             return request;
         }
         return UniqueFd();
@@ -335,7 +336,7 @@ class Server {
         if (pipe::ConnectEndpoint(directory_, replyFile_, connection) != pipe::ConnectResult::Connected)
             return false;
         const auto peer = pipe::PeerOf(connection.get());
-        if (!peer || peer->uid != ::geteuid()) return false;
+        if (!peer || peer->uid != user_) return false;
         return pipe::SendAll(connection.get(), reply);
     }
 
@@ -351,6 +352,8 @@ class Server {
     System& system_;
     std::string directory_;
     std::string replyFile_;
+    // The server's user, taken once: clients and reply endpoints must belong to it.
+    uid_t user_;
     pipe::Endpoint endpoint_;
 };
 

@@ -10,6 +10,7 @@
 
 #include "link/clock.h"
 #include "link/fixed_text.h"
+#include "link/usb_library.h"
 
 namespace vm {
 
@@ -85,8 +86,9 @@ class FtdiDriver {
     virtual FT_STATUS GetDeviceInfoList(std::span<FT_DEVICE_LIST_INFO_NODE> list, std::uint32_t& count) = 0;
 };
 
-// The production backend on libftdi1. Creating it never fails; without a usable USB stack every
-// call reports a driver error and the list is empty.
-std::shared_ptr<FtdiDriver> MakeLibFtdiDriver();
+// The production backend on libftdi1, loaded at the first call that may find a bridge. Creating
+// it never fails; without a usable USB stack or library every call reports a driver error and
+// the list is empty.
+std::shared_ptr<FtdiDriver> MakeLibFtdiDriver(UsbLibraryOptions options = {});
 
 }  // namespace vm

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "link/usb_library.h"
+
 namespace vm {
 
 // The part of the HID capabilities record the links use. Report lengths include the report-ID
@@ -61,8 +63,9 @@ class HidDriver {
     virtual std::unique_ptr<HidHandle> OpenPath(const std::string& path, HidAccess access) = 0;
 };
 
-// The production backend on hidapi's hidraw flavour. Report lengths come from the report
-// descriptor in sysfs, or 65 (64 + report ID) when it cannot be read.
-std::shared_ptr<HidDriver> MakeHidapiDriver();
+// The production backend on hidapi's hidraw flavour, loaded at the first enumeration that may
+// find an interface. Report lengths come from the report descriptor in sysfs, or 65 (64 + report
+// ID) when it cannot be read. Without the library no interface is listed.
+std::shared_ptr<HidDriver> MakeHidapiDriver(UsbLibraryOptions options = {});
 
 }  // namespace vm

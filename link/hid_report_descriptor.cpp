@@ -1,12 +1,17 @@
 #include "link/hid_report_descriptor.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
-#include <fstream>
+#include <cerrno>
 #include <iterator>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "link/unique_fd.h"
 
 namespace vm {
 
@@ -118,11 +123,19 @@ HidReportLengths ReportLengthsOfHidraw(std::string_view devicePath, std::string_
 
     const std::string file =
         std::string(sysfsRoot) + "/class/hidraw/" + std::string(node) + "/device/report_descriptor";
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return fallback;
+    // Plain reads rather than a file stream: the stream would bring the whole locale machinery
+    // into every program that links the USB links, and with it thousands of start-up relocations.
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return fallback;
     std::vector<std::uint8_t> data(kMaxDescriptorSize + 1);
-    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    const std::size_t n = static_cast<std::size_t>(in.gcount());
+    std::size_t n = 0;
+    while (n < data.size()) {
+        const ssize_t got = ::read(fd.get(), data.data() + n, data.size() - n);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return fallback;
+        if (got == 0) break;
+        n += static_cast<std::size_t>(got);
+    }
     if (n == 0 || n > kMaxDescriptorSize) return fallback;
     data.resize(n);
     const auto parsed = ParseReportDescriptor(data);

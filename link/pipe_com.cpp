@@ -21,6 +21,7 @@ bool PIPE_COM::Open(std::string_view name) {
     const auto directory = pipe::EndpointDirectory();
     if (!directory) return false;
     directory_ = *directory;
+    user_ = ::geteuid();
 
     // Another client of the same name holds the reply endpoint for as long as its link is open;
     // wait for it rather than fail, so clients started together all get their turn.
@@ -47,7 +48,7 @@ bool PIPE_COM::connectRequest(UniqueFd& request, pipe::Peer& server) {
         if (pipe::ConnectEndpoint(directory_, requestName_.view(), request) ==
             pipe::ConnectResult::Connected) {
             const auto peer = pipe::PeerOf(request.get());
-            if (peer && peer->uid == ::geteuid()) {
+            if (peer && peer->uid == user_) {
                 server = *peer;
                 return true;
             }
@@ -100,8 +101,11 @@ bool PIPE_COM::receiveReply(pid_t server) {
     UniqueFd connection;
     while (UniqueFd next = pipe::AcceptPending(replyPipe_.fd())) {
         const auto peer = pipe::PeerOf(next.get());
-        if (peer && peer->uid == ::geteuid() && peer->pid == server) connection = std::move(next);
+        if (peer && peer->uid == user_ && peer->pid == server) connection = std::move(next);
     }
+    // The reply connection is in hand: release the server to its next client while this side
+    // reads the reply (the server wrote it whole and closed its end before saying so).
+    requestPipe_.reset();
     if (!connection) return false;
     std::size_t length = 0;
     const auto result =

@@ -52,6 +52,8 @@ class PIPE_COM final : public COM_METHOD {
     bool receiveReply(pid_t server);
 
     std::string directory_;
+    // This process's user, taken at Open: the server must be the same user.
+    uid_t user_ = 0;
     UniqueFd requestPipe_;
     pipe::Endpoint replyPipe_;
     std::uint32_t bytesRead_ = 0;

@@ -194,19 +194,25 @@ ReadResult ReadToEnd(Clock& clock, int fd, char* buffer, std::size_t capacity, s
     length = 0;
     const std::int64_t start = clock.nowMs();
     while (true) {
-        const std::int64_t remaining = std::int64_t{timeoutMs} - (clock.nowMs() - start);
-        if (!WaitReady(clock, fd, POLLIN, static_cast<std::uint32_t>(std::max<std::int64_t>(remaining, 0))))
-            return ReadResult::TimedOut;
+        // Read first: the peer has usually sent everything and closed its side by the time this
+        // side looks, and then no wait is needed at all.
         char spare;
         const bool full = length == capacity;
         const ssize_t n = full ? ::read(fd, &spare, 1) : ::read(fd, buffer + length, capacity - length);
         if (n == 0) return ReadResult::Complete;
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
-            return ReadResult::Failed;
+        if (n > 0) {
+            if (full) return ReadResult::TooLong;
+            length += static_cast<std::size_t>(n);
+            continue;
         }
-        if (full) return ReadResult::TooLong;
-        length += static_cast<std::size_t>(n);
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return ReadResult::Failed;
+        // Wait for the end of the peer's sending rather than for each piece: one wake-up for a
+        // text that arrives in pieces before the peer shuts down or closes.
+        const std::int64_t remaining = std::int64_t{timeoutMs} - (clock.nowMs() - start);
+        if (!WaitReady(clock, fd, POLLRDHUP,
+                       static_cast<std::uint32_t>(std::max<std::int64_t>(remaining, 0))))
+            return ReadResult::TimedOut;
     }
 }
 

@@ -93,8 +93,9 @@ bool WaitReady(Clock& clock, int fd, short events, std::uint32_t timeoutMs);
 bool SendAll(int fd, std::string_view bytes);
 
 enum class ReadResult { Complete, TooLong, TimedOut, Failed };
-// Reads until the peer closes its end, at most capacity bytes (more is TooLong) and at most
-// timeoutMs in all. `length` is the number of bytes stored in buffer.
+// Reads until the peer closes its end (or shuts down its sending side), at most capacity bytes
+// (more is TooLong) and at most timeoutMs in all; the descriptor must be non-blocking. `length`
+// is the number of bytes stored in buffer.
 ReadResult ReadToEnd(Clock& clock, int fd, char* buffer, std::size_t capacity, std::size_t& length,
                      std::uint32_t timeoutMs);
 
