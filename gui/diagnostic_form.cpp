@@ -1,7 +1,5 @@
 #include "gui/diagnostic_form.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -14,7 +12,6 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QListWidget>
-#include <QPen>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
@@ -23,7 +20,6 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <QValueAxis>
 
 #include "gui/app_context.h"
 #include "gui/chart_parts.h"
@@ -102,17 +98,15 @@ void TFormDiagnostic::buildDriverTab(QWidget* tab) {
     driveSignal_->setObjectName("checkDriveSignal");
 
     auto* characteristics = new QGroupBox("Amplifier Characteristics", tab);
-    auto* chart = new QChart;
-    chart->legend()->hide();
-    auto* input = AddAxis(chart, Qt::AlignBottom, 0, 255, "Input [Ticks]");
-    auto* output = AddAxis(chart, Qt::AlignLeft, 0, 255, "Output [ticks]");
-    auto* sensitivity = AddAxis(chart, Qt::AlignRight, -2, 2, "Sensitivity dout(din)/din (push/pull)");
-    characteristic_ = AddSeries(chart, "Characteristic", Qt::black, input, output);
-    push_ = AddSeries(chart, "Push", Qt::red, input, sensitivity);
-    pull_ = AddSeries(chart, "Pull", Qt::blue, input, sensitivity);
-    amplifierChart_ = new QChartView(chart, characteristics);
-    amplifierChart_->setObjectName("amplifierChart");
+    amplifierChart_ = new ChartPlace("amplifierChart", characteristics);
     amplifierChart_->setMinimumSize(360, 240);
+    auto* input = amplifierChart_->addAxis(Qt::AlignBottom, 0, 255, "Input [Ticks]");
+    auto* output = amplifierChart_->addAxis(Qt::AlignLeft, 0, 255, "Output [ticks]");
+    auto* sensitivity =
+        amplifierChart_->addAxis(Qt::AlignRight, -2, 2, "Sensitivity dout(din)/din (push/pull)");
+    characteristic_ = amplifierChart_->addSeries("Characteristic", Qt::black, input, output);
+    push_ = amplifierChart_->addSeries("Push", Qt::red, input, sensitivity);
+    pull_ = amplifierChart_->addSeries("Pull", Qt::blue, input, sensitivity);
     measure_ = new QPushButton("Measure", characteristics);
     measure_->setObjectName("buttonMeasure");
     measure_->setEnabled(false);

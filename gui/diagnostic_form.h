@@ -11,7 +11,6 @@
 #include "gui/diagnostic_state.h"
 
 class QCheckBox;
-class QChartView;
 class QComboBox;
 class QLineSeries;
 class QListWidget;
@@ -25,6 +24,7 @@ namespace vm::gui {
 struct AppContext;
 class TMainForm;
 class TEncoderCalibrationTab;
+class ChartPlace;
 
 class TFormDiagnostic final : public QWidget {
     Q_OBJECT
@@ -106,7 +106,7 @@ class TFormDiagnostic final : public QWidget {
     QListWidget* driverList_ = nullptr;
     QPushButton* check_ = nullptr;
     QCheckBox* driveSignal_ = nullptr;
-    QChartView* amplifierChart_ = nullptr;
+    ChartPlace* amplifierChart_ = nullptr;  // the chart is made when the tab is first shown
     QLineSeries* characteristic_ = nullptr;
     QLineSeries* push_ = nullptr;
     QLineSeries* pull_ = nullptr;

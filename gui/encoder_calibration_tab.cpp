@@ -1,7 +1,5 @@
 #include "gui/encoder_calibration_tab.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -100,20 +98,18 @@ TEncoderCalibrationTab::TEncoderCalibrationTab(AppContext& context, TFormDiagnos
 
     auto* data = new QGroupBox("Measurement data", this);
     auto* dataLayout = new QVBoxLayout(data);
-    auto* chart = new QChart;
-    chart->legend()->hide();
-    timeAxis = AddAxis(chart, Qt::AlignBottom, 0, 10, "Time [s]");
-    analogAxis = AddAxis(chart, Qt::AlignLeft, 0, 255, "Analog Signal [ticks]");
-    differentialAxis = AddAxis(chart, Qt::AlignRight, -2, 2, "Differential Count");
-    thresholdAxis = AddAxis(chart, Qt::AlignTop, 0, 1, QString());
+    chart = new ChartPlace("measurementChart", data);
+    chart->setMinimumSize(360, 220);
+    timeAxis = chart->addAxis(Qt::AlignBottom, 0, 10, "Time [s]");
+    analogAxis = chart->addAxis(Qt::AlignLeft, 0, 255, "Analog Signal [ticks]");
+    differentialAxis = chart->addAxis(Qt::AlignRight, -2, 2, "Differential Count");
+    thresholdAxis = chart->addAxis(Qt::AlignTop, 0, 1, QString());
     thresholdAxis->setLabelsVisible(false);
-    analogSeries = AddSeries(chart, "Analog", Qt::black, timeAxis, analogAxis);
-    differentialSeries = AddSeries(chart, "Differential", Qt::red, timeAxis, differentialAxis);
-    highLine = AddSeries(chart, "High", Qt::darkGreen, thresholdAxis, analogAxis);
-    lowLine = AddSeries(chart, "Low", Qt::blue, thresholdAxis, analogAxis);
-    chartView = name(new QChartView(chart, data), "measurementChart");
-    chartView->setMinimumSize(360, 220);
-    dataLayout->addWidget(chartView, 1);
+    analogSeries = chart->addSeries("Analog", Qt::black, timeAxis, analogAxis);
+    differentialSeries = chart->addSeries("Differential", Qt::red, timeAxis, differentialAxis);
+    highLine = chart->addSeries("High", Qt::darkGreen, thresholdAxis, analogAxis);
+    lowLine = chart->addSeries("Low", Qt::blue, thresholdAxis, analogAxis);
+    dataLayout->addWidget(chart, 1);
     auto* values = new QHBoxLayout;
     counterValue = name(new QLabel("NaN", data), "counterValue");
     adcValue = name(new QLabel("NaN", data), "adcValue");

@@ -13,9 +13,6 @@
 #include "gui/diagnostic_state.h"
 #include "gui/encoder_handshake.h"
 
-class QAbstractAxis;
-class QChart;
-class QChartView;
 class QComboBox;
 class QLabel;
 class QLineSeries;
@@ -32,6 +29,7 @@ namespace vm::gui {
 struct AppContext;
 class TFormDiagnostic;
 class CalibrationTool;
+class ChartPlace;
 class TOEMMeasurement;
 class TOEMAutoCalibration;
 
@@ -75,7 +73,8 @@ class TEncoderCalibrationTab final : public QWidget {
     QPushButton* autoCalibration = nullptr;
     QPushButton* manualSetup = nullptr;
 
-    QChartView* chartView = nullptr;
+    // The chart is made when the tab is first shown.
+    ChartPlace* chart = nullptr;
     QValueAxis* timeAxis = nullptr;
     QValueAxis* analogAxis = nullptr;
     QValueAxis* differentialAxis = nullptr;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -11,6 +13,8 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QValueAxis>
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -123,6 +127,60 @@ TEST(DiagnosticWindow, ReopeningHidesTheTabsAndStartsAFreshDetection) {
     EXPECT_EQ(rig.diag().encoderTab().channelList->count(), 0);
     EXPECT_EQ(rig.diag().detectedModules().count, 0);
     EXPECT_EQ(rig.diag().detectedModules().addresses, (std::array<std::uint8_t, 6>{}));
+}
+
+TEST(DiagnosticWindow, ChartsAreMadeWhenTheirTabIsFirstShownWithWhatTheyWereGivenBefore) {
+    DiagnosticRig rig("C,O,C,O,R,-");
+    TFormDiagnostic& diag = rig.diag();
+    TEncoderCalibrationTab& encoder = diag.encoderTab();
+    // Filled and ranged while nothing is shown yet.
+    diag.pushSeries()->replace(QList<QPointF>{{1, 0.5}, {2, 0.75}});
+    encoder.highLine->replace(QList<QPointF>{{0, 40}, {2, 40}});
+    encoder.timeAxis->setRange(3, 13);
+    rig.open();
+    struct Case {
+        int tab;
+        const char* view;
+        QLineSeries* series;
+        QColor color;
+        QList<QPointF> points;
+        QStringList titles;
+    };
+    const Case cases[] = {
+        {TFormDiagnostic::kTabDriver,
+         "amplifierChart",
+         diag.pushSeries(),
+         Qt::red,
+         {{1, 0.5}, {2, 0.75}},
+         {"Input [Ticks]", "Output [ticks]", "Sensitivity dout(din)/din (push/pull)"}},
+        {TFormDiagnostic::kTabEncoder,
+         "measurementChart",
+         encoder.highLine,
+         Qt::darkGreen,
+         {{0, 40}, {2, 40}},
+         {"Time [s]", "Analog Signal [ticks]", "Differential Count", ""}},
+    };
+    // The window opens on its first tab: the other tabs' charts are not made yet.
+    for (const Case& c : cases) EXPECT_EQ(diag.findChild<QChartView*>(c.view), nullptr) << c.view;
+    auto* tabs = diag.findChild<QTabWidget*>("tabs");
+    for (const Case& c : cases) {
+        tabs->setCurrentIndex(c.tab);
+        tabs->setCurrentIndex(TFormDiagnostic::kTabDiagnostic);
+        tabs->setCurrentIndex(c.tab);
+        const QList<QChartView*> views = diag.findChildren<QChartView*>(c.view);
+        ASSERT_EQ(views.size(), 1) << c.view;
+        EXPECT_TRUE(views[0]->isVisible()) << c.view;
+        QChart* chart = views[0]->chart();
+        EXPECT_EQ(c.series->chart(), chart) << c.view;
+        EXPECT_EQ(c.series->attachedAxes().size(), 2) << c.view;
+        EXPECT_EQ(c.series->pen().color(), c.color) << c.view;
+        EXPECT_EQ(c.series->points(), c.points) << c.view;
+        QStringList titles;
+        for (const QAbstractAxis* axis : chart->axes()) titles << axis->titleText();
+        EXPECT_EQ(titles, c.titles) << c.view;
+    }
+    EXPECT_EQ(encoder.timeAxis->min(), 3);
+    EXPECT_EQ(encoder.timeAxis->max(), 13);
 }
 
 TEST(DriverCheck, FailsafeBitsAndLoadsOnModulesTwoAndFive) {
