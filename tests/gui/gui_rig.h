@@ -35,14 +35,18 @@ struct Prompt {
     bool question;
 };
 
-// Records every message and question; questions are answered from `answers`, then No.
+// Records every message and question; questions are answered from `answers`, then No. With
+// `realBoxes` set, each is also shown as the program's real modal box, which the test answers
+// (modal_box.h); the answer from `answers` still decides a question.
 class RecordingPrompts final : public Prompts {
   public:
-    void message(QWidget*, const QString& text, const QString& title, PromptIcon icon) override {
+    void message(QWidget* parent, const QString& text, const QString& title, PromptIcon icon) override {
         shown.push_back({text, title, icon, false});
+        if (realBoxes) boxes_.message(parent, text, title, icon);
     }
-    bool askYesNo(QWidget*, const QString& text, const QString& title, PromptIcon icon) override {
+    bool askYesNo(QWidget* parent, const QString& text, const QString& title, PromptIcon icon) override {
         shown.push_back({text, title, icon, true});
+        if (realBoxes) boxes_.askYesNo(parent, text, title, icon);
         if (answers.empty()) return false;
         const bool answer = answers.front();
         answers.pop_front();
@@ -60,6 +64,10 @@ class RecordingPrompts final : public Prompts {
     std::vector<Prompt> shown;
     std::deque<bool> answers;
     QString saveAnswer;
+    bool realBoxes = false;
+
+  private:
+    MessageBoxPrompts boxes_;
 };
 
 // Hands out what `make` builds and records what was asked for.

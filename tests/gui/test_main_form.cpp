@@ -7,6 +7,8 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <map>
@@ -16,6 +18,7 @@
 #include "gui/scan_modules_form.h"
 #include "link/ftdi_com.h"
 #include "tests/gui/gui_rig.h"
+#include "tests/gui/modal_box.h"
 #include "tests/support/fake_ftdi.h"
 #include "tests/support/scripted_link.h"
 
@@ -35,6 +38,7 @@ std::map<QString, bool> Usable(TMainForm& main) {
 const std::map<QString, bool> kNotConnected = {
     {"actionScanLan", true},
     {"actionManualIpConnect", true},
+    {"actionReconnect", false},
     {"actionDeviceIpSetup", false},
     {"actionEmergencyPanel", false},
     {"actionAvailableChannels", false},
@@ -235,6 +239,7 @@ TEST(ModuleScan, NoModuleShowsTheMessageAndDisablesTheControls) {
         "Vellumotor Control System not available\n\n-Make sure the correct channel is selected on the PC "
         "interface\n-try to scan again \n   or\n-try to restart the PC interface");
     std::map<QString, bool> expected = kNotConnected;
+    expected["actionReconnect"] = true;  // the link was opened: it can be opened again
     EXPECT_EQ(Usable(main), expected);
 }
 
@@ -292,7 +297,8 @@ struct CellCase {
 
 TEST(Grid, CellCheckResetsAndWarns) {
     const QString f = "Input denied\n 0 <= F <=600", n = "Input denied\n 1 <= N <=50000",
-                  letters = "Only numeric and integer entries!";
+                  letters = "Only numeric and integer entries!",
+                  tag = "Tag may contain no blanks and only printable ASCII characters";
     const CellCase cases[] = {
         {kColFrequency, "601", "100", {f}},
         {kColFrequency, "600", "600", {}},
@@ -305,6 +311,9 @@ TEST(Grid, CellCheckResetsAndWarns) {
         {kColStepSize, " 101", "100", {"Input denied\n 0 <= R <=100"}},
         {kColTag, "abcdefghi", "abcdefgh", {"Input may not contain more than 8 characters"}},
         {kColTag, "x1", "x1", {}},
+        {kColTag, "a b", "ab", {tag}},
+        {kColTag, QString::fromUtf8("st\u00e4ge"), "stge", {tag}},
+        {kColTag, "a\tbcdefghij", "abcdefgh", {tag}},
         {kColParamA, "123456789", "12345678", {"Input may not contain more than 8 characters"}},
     };
     for (const CellCase& c : cases) {
@@ -327,12 +336,61 @@ TEST(Grid, TypingInACellRunsTheCheckOnEveryKeystroke) {
     editor->clear();
     QTest::keyClicks(editor, "601");
     EXPECT_EQ(editor->text(), "100");
+    ASSERT_TRUE(WaitFor([&] { return !rig.prompts.shown.empty(); }));
     ASSERT_EQ(rig.prompts.shown.size(), 1u);
     EXPECT_EQ(rig.prompts.shown[0].title, "Error");
     EXPECT_EQ(rig.prompts.shown[0].text, "Input denied\n 0 <= F <=600");
     // Columns 0, 1 and 3 are never edited.
     for (int column : {kColSel, kColChan, kColType})
         EXPECT_FALSE(grid->item(0, column)->flags() & Qt::ItemIsEditable) << column;
+}
+
+// A real double-click opens the real editor, real keys go into it, and the real message box is
+// dismissed with Enter the way a person does; the cell then holds the corrected text.
+TEST(Grid, CellMessagesDismissedThroughRealBoxesLeaveTheCellCorrected) {
+    struct Case {
+        int column;
+        QString typed;
+        QString message;
+        QString cell;
+    };
+    const Case cases[] = {
+        {kColTemperature, "a", "Only numeric and integer entries!", "100"},
+        {kColFrequency, "601", "Input denied\n 0 <= F <=600", "100"},
+        {kColTag, "abcdefghi", "Input may not contain more than 8 characters", "abcdefgh"},
+        {kColTag, "a b", "Tag may contain no blanks and only printable ASCII characters", "ab"},
+    };
+    GuiRig rig;
+    rig.prompts.realBoxes = true;
+    rig.useSimulator("C,O,-,-,-,-");
+    TMainForm& main = rig.start();
+    // The box takes the focus from the editor only when the window holding it is active.
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    QTableWidget* grid = main.grid();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        const QPoint at = grid->visualRect(grid->model()->index(0, c.column)).center();
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
+        QPointer<QLineEdit> editor = grid->findChild<QLineEdit*>("cellEditor");
+        ASSERT_FALSE(editor.isNull());
+        editor->setFocus();
+        editor->selectAll();
+        QString shown;
+        DismissNextMessageBox(
+            [&shown](QMessageBox& box) {
+                shown = box.text();
+                QTest::keyClick(&box, Qt::Key_Return);
+            },
+            200000, 10);
+        QTest::keyClicks(editor, c.typed);
+        ASSERT_TRUE(WaitFor([&] { return !shown.isEmpty(); }));
+        EXPECT_EQ(shown, c.message);
+        if (editor) QTest::keyClick(editor, Qt::Key_Return);
+        ASSERT_TRUE(WaitFor([&] { return grid->findChild<QLineEdit*>("cellEditor") == nullptr; }));
+        EXPECT_EQ(rig.cell(1, c.column), c.cell);
+    }
 }
 
 // --- User memory ---
