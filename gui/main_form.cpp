@@ -25,6 +25,7 @@
 #include "gui/app_context.h"
 #include "gui/cabinet_select_form.h"
 #include "gui/diagnostic_form.h"
+#include "gui/emergency_panel_form.h"
 #include "gui/ip_connect_form.h"
 #include "gui/ip_setup_form.h"
 #include "gui/scan_modules_form.h"
@@ -607,6 +608,7 @@ void TMainForm::storeUserMemory() {
         [&ctx = context_, rows] {
             PCI& pci = ctx.pci;
             ChannelRecord record = pci.channelRecord();
+            StoreOutcome outcome;
             unsigned index = 0;
             for (const Row& row : rows) {
                 record.frequency = row.frequency;
@@ -622,11 +624,31 @@ void TMainForm::storeUserMemory() {
                     record.invertFlag = profile.invertDirection;
                 }
                 pci.setChannelRecord(record);
-                pci.StoreChannel(++index);
+                if (pci.StoreChannel(++index)) outcome.refusedRows << static_cast<int>(index);
             }
-            pci.CommitChannels();
+            outcome.commitRefused = pci.CommitChannels();
+            return outcome;
         },
-        this, [this] { startModuleScan(); });
+        this, [this](const StoreOutcome& outcome) { storeDone(outcome); });
+}
+
+void TMainForm::storeDone(const StoreOutcome& outcome) {
+    if (outcome.refusedRows.isEmpty() && !outcome.commitRefused) {
+        startModuleScan();
+        return;
+    }
+    // The grid keeps what the user typed, so the refused rows can be mended and stored again;
+    // a scan now would put the controller's old values over them.
+    QStringList labels;
+    for (const int row : outcome.refusedRows) labels << ChannelLabel(row);
+    QString text;
+    if (!labels.isEmpty())
+        text = "The controller refused the settings of " + labels.join(", ") +
+               ".\nCheck type and tag of these rows and store again.";
+    if (outcome.commitRefused)
+        text +=
+            QString(text.isEmpty() ? "" : "\n") + "The controller did not save the list in its user memory.";
+    context_.prompts.message(this, text, kProgramTitle, PromptIcon::Error);
 }
 
 void TMainForm::clearUserMemory() {
@@ -644,10 +666,12 @@ void TMainForm::clearUserMemory() {
             record.type.assign(erased);
             record.tag.assign(erased);
             pci.setChannelRecord(record);
-            pci.StoreChannel(1);
-            pci.CommitChannels();
+            StoreOutcome outcome;
+            if (pci.StoreChannel(1)) outcome.refusedRows << 1;
+            outcome.commitRefused = pci.CommitChannels();
+            return outcome;
         },
-        this, [this] { startModuleScan(); });
+        this, [this](const StoreOutcome& outcome) { storeDone(outcome); });
 }
 
 void TMainForm::showVersion() {
@@ -668,6 +692,19 @@ void TMainForm::stopWorkers() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    if (!isEnabled()) {
+        // The diagnostic window or the emergency panel holds this window: it may have a worker
+        // or a move of its own under way. The close waits until that window has given this one
+        // back, and the window in charge comes to the front.
+        event->ignore();
+        for (QWidget* window :
+             {static_cast<QWidget*>(windows_.diagnostic), static_cast<QWidget*>(windows_.emergencyPanel)})
+            if (window && window->isVisible()) {
+                window->raise();
+                window->activateWindow();
+            }
+        return;
+    }
     stopWorkers();
     context_.current.access([](COM_METHOD* link) {
         if (link) link->Close();

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: start-up device search, the actuator grid filled by the module scan, the
 // user-memory store and clear, "Scan LAN" and the menu that opens every other window.
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -121,6 +122,13 @@ class TMainForm final : public QMainWindow {
 
   private:
     struct SearchResult;
+    // What a store or clear left refused: the 1-based rows whose record the controller did not
+    // take, and whether it refused to save the list.
+    struct StoreOutcome {
+        QList<int> refusedRows;
+        bool commitRefused = false;
+    };
+    void storeDone(const StoreOutcome& outcome);
 
     void buildMenus();
     void buildGrid();

@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QTableWidget>
 #include <QTest>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -99,6 +101,60 @@ class AbsentLink final : public COM_METHOD {
     int count_;
 };
 
+// The virtual controller behind a link that can hold the first line beginning with `hold` until
+// the test lets it through: a controller caught in the middle of an exchange.
+class HeldSimLink final : public COM_METHOD {
+  public:
+    HeldSimLink(const LinkContext& context, sim::Controller& controller)
+        : COM_METHOD(context), inner_(context, controller) {}
+    bool OpenDefault() override { return inner_.OpenDefault(); }
+    bool Open(std::string_view name) override { return inner_.Open(name); }
+    void Close() override { inner_.Close(); }
+    int ListDevices() override {
+        const int count = inner_.ListDevices();
+        for (std::size_t i = 0; i < COM_METHOD::kDeviceCount; ++i)
+            devices()[i].assign(inner_.devices()[i].view());
+        return count;
+    }
+    int Exchange() override {
+        {
+            std::unique_lock lock(mutex_);
+            if (!hold_.empty() && !held_ && command().view().starts_with(hold_)) {
+                held_ = true;
+                changed_.notify_all();
+                changed_.wait(lock, [this] { return released_; });
+            }
+        }
+        inner_.command().assign(command().view());
+        const int result = inner_.Exchange();
+        reply().assign(inner_.reply().view());
+        return result;
+    }
+
+    void holdAt(std::string prefix) {
+        std::lock_guard lock(mutex_);
+        hold_ = std::move(prefix);
+        held_ = released_ = false;
+    }
+    bool holding() {
+        std::lock_guard lock(mutex_);
+        return held_ && !released_;
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    sim::SimLink inner_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string hold_;
+    bool held_ = false;
+    bool released_ = false;
+};
+
 // Waits (processing events) until the condition holds; false after the timeout.
 inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000) {
     return QTest::qWaitFor(condition, timeoutMs);
@@ -132,6 +188,19 @@ struct GuiRig {
             return std::make_unique<AbsentLink>(linkContext);
         };
     }
+
+    // The same, behind a HeldSimLink (`held`, replaced at each open) that the test can stop in
+    // the middle of an exchange.
+    void useHeldSimulator(const std::string& rack) {
+        controller = std::make_unique<sim::Controller>(clock, *sim::ParseRack(rack));
+        links.make = [this](LinkKind kind) -> std::unique_ptr<COM_METHOD> {
+            if (kind != LinkKind::Ftdi) return std::make_unique<AbsentLink>(linkContext);
+            auto link = std::make_unique<HeldSimLink>(linkContext, *controller);
+            held = link.get();
+            return link;
+        };
+    }
+    HeldSimLink* held = nullptr;
 
     // Builds the windows as the program does and shows the main window; waits for the start-up
     // dispatch and, when one starts, the module scan.
