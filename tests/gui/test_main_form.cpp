@@ -11,9 +11,12 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
 #include <map>
 
 #include "gui/cabinet_select_form.h"
+#include "gui/diagnostic_form.h"
+#include "gui/emergency_panel_form.h"
 #include "gui/grid_layout.h"
 #include "gui/scan_modules_form.h"
 #include "link/ftdi_com.h"
@@ -420,6 +423,44 @@ TEST(UserMemory, StoreWritesEveryRowAndTheScanReadsItBack) {
     EXPECT_EQ(rig.cell(2, kColType), "CUSTOM");
 }
 
+// A row the controller refuses is named, and the grid keeps the user's edits instead of being
+// scanned over with the old values.
+TEST(UserMemory, RefusedRowsAreNamedAndTheEditsKept) {
+    GuiRig rig;
+    rig.prompts.realBoxes = true;
+    rig.useSimulator("C,O,-,-,-,-");
+    TMainForm& main = rig.start();
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    QTableWidget* grid = main.grid();
+    // Row 1A: the tag emptied and the frequency changed, with the real editor.
+    const std::pair<int, QString> edits[] = {{kColTag, ""}, {kColFrequency, "450"}};
+    for (const auto& [column, text] : edits) {
+        const QPoint at = grid->visualRect(grid->model()->index(0, column)).center();
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
+        auto* editor = grid->findChild<QLineEdit*>("cellEditor");
+        ASSERT_NE(editor, nullptr);
+        editor->selectAll();
+        QTest::keyClick(editor, Qt::Key_Delete);
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        ASSERT_TRUE(WaitFor([&] { return grid->findChild<QLineEdit*>("cellEditor") == nullptr; }));
+    }
+    rig.controller->clearTranscript();
+    QString shown;
+    AcceptNextMessageBox(&shown);
+    main.findChild<QAction*>("actionStoreUserMemory")->trigger();
+    ASSERT_TRUE(rig.settle());
+    ASSERT_TRUE(WaitFor([&] { return !shown.isEmpty(); }));
+    EXPECT_EQ(
+        shown,
+        "The controller refused the settings of 1A.\nCheck type and tag of these rows and store again.");
+    for (const std::string& line : rig.sent()) EXPECT_FALSE(line.starts_with("GCM")) << "no rescan";
+    EXPECT_EQ(rig.cell(1, kColFrequency), "450");
+    EXPECT_EQ(rig.cell(1, kColTag), "");
+}
+
 TEST(UserMemory, ClearAsksFirst) {
     for (const bool yes : {true, false}) {
         GuiRig rig;
@@ -458,6 +499,78 @@ TEST(MainForm, ClosingTheWindowClosesTheLink) {
     const int before = link->closeCount();
     rig.main().close();
     EXPECT_EQ(link->closeCount(), before + 1);
+}
+
+// While the diagnostic window or the emergency panel holds the main window, a close of the main
+// window is ignored; once that window is closed, the main window closes as ever.
+TEST(MainForm, CloseWaitsForTheWindowThatHoldsTheMainWindow) {
+    for (const char* action : {"actionDiagnostic", "actionEmergencyPanel"}) {
+        SCOPED_TRACE(action);
+        GuiRig rig;
+        rig.useSimulator("C,O,-,-,-,-");
+        TMainForm& main = rig.start();
+        main.findChild<QAction*>(action)->trigger();
+        QWidget* other = action == std::string("actionDiagnostic")
+                             ? static_cast<QWidget*>(&rig.windows->diagnostic())
+                             : static_cast<QWidget*>(&rig.windows->emergencyPanel());
+        ASSERT_TRUE(WaitFor([&] { return other->isVisible() && !main.isEnabled(); }));
+        EXPECT_FALSE(main.close());
+        EXPECT_TRUE(main.isVisible());
+        ASSERT_TRUE(rig.context->current.hasLink());
+        // The diagnostic window stays while its own worker runs: closed again until it goes.
+        ASSERT_TRUE(WaitFor([&] {
+            if (!main.isEnabled()) other->close();
+            return main.isEnabled();
+        }));
+        ASSERT_TRUE(rig.settle());
+        EXPECT_TRUE(main.close());
+        EXPECT_FALSE(main.isVisible());
+    }
+}
+
+// After a lost link, File > Reconnect opens the same link again and scans it; it is off while a
+// scan runs.
+TEST(MainForm, ReconnectReopensTheLastLinkAndScans) {
+    GuiRig rig;
+    rig.useHeldSimulator("C,O,-,-,-,-");
+    TMainForm& main = rig.start();
+    auto* reconnect = main.findChild<QAction*>("actionReconnect");
+    ASSERT_NE(reconnect, nullptr);
+    EXPECT_TRUE(reconnect->isEnabled());
+    rig.controller->addFault(Rule(sim::Fault::NoReply, "", 1000));
+    main.startModuleScan();
+    ASSERT_TRUE(rig.settle());
+    EXPECT_EQ(main.statusText(), "No Vellumotors found");
+    EXPECT_FALSE(main.findChild<QAction*>("actionAvailableChannels")->isEnabled());
+    EXPECT_TRUE(reconnect->isEnabled());
+
+    rig.controller->clearFaults();
+    rig.held = nullptr;
+    reconnect->trigger();
+    ASSERT_TRUE(WaitFor([&] { return rig.held != nullptr; }));
+    rig.held->holdAt("STS");
+    ASSERT_TRUE(WaitFor([&] { return rig.held->holding(); }));
+    EXPECT_FALSE(reconnect->isEnabled()) << "off while the scan runs";
+    rig.held->release();
+    ASSERT_TRUE(rig.settle());
+    EXPECT_EQ(main.statusText(), "Vellumotor controls ready");
+    EXPECT_EQ(std::count(rig.links.requested.begin(), rig.links.requested.end(), LinkKind::Ftdi), 2);
+    EXPECT_EQ(main.linkStatusText(), "USB VMSIM0001");
+    EXPECT_TRUE(reconnect->isEnabled());
+}
+
+// A link that reports success with nothing in the reply (a pipe whose monitor is gone) does not
+// answer either.
+TEST(MainForm, EmptyRepliesTurnTheLinkFieldToNotAnswering) {
+    GuiRig rig;
+    rig.links.make = [&rig](LinkKind) {
+        auto link = std::make_unique<vm::test::ScriptedLink>(rig.linkContext);
+        link->answerEverything("", 0);
+        return link;
+    };
+    TMainForm& main = rig.start({"@CMON", "127.0.0.1"});
+    main.refreshLinkStatus();
+    EXPECT_EQ(main.linkStatusText(), "Pipe 127.0.0.1: not answering");
 }
 
 TEST(MainForm, VersionBox) {
