@@ -10,6 +10,7 @@ packages=(
   pybind11-dev python3-dev python3-pytest python3-tango
   clang libclang-rt-14-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev fonts-dejavu-core
+  xvfb xauth xdotool python3-xlib
 )
 missing=()
 for p in "${packages[@]}"; do
