@@ -3,6 +3,7 @@
 // the message boxes, a link factory the test sets up, and helpers that wait for the window's
 // jobs and threads to deliver their results.
 #include <QApplication>
+#include <QLineEdit>
 #include <QTableWidget>
 #include <QTest>
 #include <condition_variable>
@@ -101,8 +102,40 @@ class AbsentLink final : public COM_METHOD {
     int count_;
 };
 
-// The virtual controller behind a link that can hold the first line beginning with `hold` until
-// the test lets it through: a controller caught in the middle of an exchange.
+// Holds the first line that begins with a prefix until the test lets it through: a controller
+// caught in the middle of an exchange. Links call pass() with each line before they answer it.
+class ExchangeGate {
+  public:
+    void holdAt(std::string prefix) {
+        std::lock_guard lock(mutex_);
+        hold_ = std::move(prefix);
+        held_ = released_ = false;
+    }
+    void pass(std::string_view line) {
+        std::unique_lock lock(mutex_);
+        if (hold_.empty() || held_ || !line.starts_with(hold_)) return;
+        held_ = true;
+        changed_.wait(lock, [this] { return released_; });
+    }
+    bool holding() {
+        std::lock_guard lock(mutex_);
+        return held_ && !released_;
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string hold_;
+    bool held_ = false;
+    bool released_ = false;
+};
+
+// The virtual controller behind a link with a gate.
 class HeldSimLink final : public COM_METHOD {
   public:
     HeldSimLink(const LinkContext& context, sim::Controller& controller)
@@ -117,43 +150,32 @@ class HeldSimLink final : public COM_METHOD {
         return count;
     }
     int Exchange() override {
-        {
-            std::unique_lock lock(mutex_);
-            if (!hold_.empty() && !held_ && command().view().starts_with(hold_)) {
-                held_ = true;
-                changed_.notify_all();
-                changed_.wait(lock, [this] { return released_; });
-            }
-        }
+        gate.pass(command().view());
         inner_.command().assign(command().view());
         const int result = inner_.Exchange();
         reply().assign(inner_.reply().view());
         return result;
     }
 
-    void holdAt(std::string prefix) {
-        std::lock_guard lock(mutex_);
-        hold_ = std::move(prefix);
-        held_ = released_ = false;
-    }
-    bool holding() {
-        std::lock_guard lock(mutex_);
-        return held_ && !released_;
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
+    ExchangeGate gate;
 
   private:
     sim::SimLink inner_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string hold_;
-    bool held_ = false;
-    bool released_ = false;
 };
+
+// Opens the editor of a grid cell (1-based row) with a real click and double-click and selects
+// its text; null when none opened.
+inline QLineEdit* OpenCellEditor(QTableWidget& grid, int row, int column) {
+    const QPoint at = grid.visualRect(grid.model()->index(row - 1, column)).center();
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, at);
+    auto* editor = grid.findChild<QLineEdit*>("cellEditor");
+    if (editor) {
+        editor->setFocus();
+        editor->selectAll();
+    }
+    return editor;
+}
 
 // Waits (processing events) until the condition holds; false after the timeout.
 inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000) {
@@ -212,6 +234,16 @@ struct GuiRig {
         main.show();
         WaitFor([&] { return started; });
         settle();
+        return main;
+    }
+
+    // The same with the program's real message boxes (answered with modal_box.h) and the main
+    // window active, as a person has it: a box then takes the focus from the widget in use.
+    TMainForm& startAsAPerson(const QStringList& arguments = {}) {
+        prompts.realBoxes = true;
+        TMainForm& main = start(arguments);
+        main.activateWindow();
+        (void)QTest::qWaitForWindowActive(&main);
         return main;
     }
 

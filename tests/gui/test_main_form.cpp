@@ -364,22 +364,15 @@ TEST(Grid, CellMessagesDismissedThroughRealBoxesLeaveTheCellCorrected) {
         {kColTag, "a b", "Tag may contain no blanks and only printable ASCII characters", "ab"},
     };
     GuiRig rig;
-    rig.prompts.realBoxes = true;
     rig.useSimulator("C,O,-,-,-,-");
-    TMainForm& main = rig.start();
     // The box takes the focus from the editor only when the window holding it is active.
-    main.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    TMainForm& main = rig.startAsAPerson();
+    ASSERT_TRUE(main.isActiveWindow());
     QTableWidget* grid = main.grid();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
-        const QPoint at = grid->visualRect(grid->model()->index(0, c.column)).center();
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
-        QPointer<QLineEdit> editor = grid->findChild<QLineEdit*>("cellEditor");
+        QPointer<QLineEdit> editor = OpenCellEditor(*grid, 1, c.column);
         ASSERT_FALSE(editor.isNull());
-        editor->setFocus();
-        editor->selectAll();
         QString shown;
         DismissNextMessageBox(
             [&shown](QMessageBox& box) {
@@ -427,21 +420,14 @@ TEST(UserMemory, StoreWritesEveryRowAndTheScanReadsItBack) {
 // scanned over with the old values.
 TEST(UserMemory, RefusedRowsAreNamedAndTheEditsKept) {
     GuiRig rig;
-    rig.prompts.realBoxes = true;
     rig.useSimulator("C,O,-,-,-,-");
-    TMainForm& main = rig.start();
-    main.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    TMainForm& main = rig.startAsAPerson();
     QTableWidget* grid = main.grid();
     // Row 1A: the tag emptied and the frequency changed, with the real editor.
     const std::pair<int, QString> edits[] = {{kColTag, ""}, {kColFrequency, "450"}};
     for (const auto& [column, text] : edits) {
-        const QPoint at = grid->visualRect(grid->model()->index(0, column)).center();
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
-        auto* editor = grid->findChild<QLineEdit*>("cellEditor");
+        QLineEdit* editor = OpenCellEditor(*grid, 1, column);
         ASSERT_NE(editor, nullptr);
-        editor->selectAll();
         QTest::keyClick(editor, Qt::Key_Delete);
         QTest::keyClicks(editor, text);
         QTest::keyClick(editor, Qt::Key_Return);
@@ -548,10 +534,10 @@ TEST(MainForm, ReconnectReopensTheLastLinkAndScans) {
     rig.held = nullptr;
     reconnect->trigger();
     ASSERT_TRUE(WaitFor([&] { return rig.held != nullptr; }));
-    rig.held->holdAt("STS");
-    ASSERT_TRUE(WaitFor([&] { return rig.held->holding(); }));
+    rig.held->gate.holdAt("STS");
+    ASSERT_TRUE(WaitFor([&] { return rig.held->gate.holding(); }));
     EXPECT_FALSE(reconnect->isEnabled()) << "off while the scan runs";
-    rig.held->release();
+    rig.held->gate.release();
     ASSERT_TRUE(rig.settle());
     EXPECT_EQ(main.statusText(), "Vellumotor controls ready");
     EXPECT_EQ(std::count(rig.links.requested.begin(), rig.links.requested.end(), LinkKind::Ftdi), 2);

@@ -48,14 +48,13 @@ class AnsweringLink final : public COM_METHOD {
     int Exchange() override {
         const std::string line(command().view());
         const std::string word = line.substr(0, line.find_first_of(" \r"));
-        std::unique_lock lock(mutex_);
-        lines_.push_back(line);
-        timesMs_.push_back(clock().nowMs());
-        if (!hold.empty() && !held_ && line.starts_with(hold)) {
-            held_ = true;
-            changed_.notify_all();
-            changed_.wait(lock, [this] { return released_; });
+        {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+            timesMs_.push_back(clock().nowMs());
         }
+        gate.pass(line);
+        std::lock_guard lock(mutex_);
         std::vector<std::string>& answers = replies_[word];
         std::string answer = answers.empty() ? std::string("CNR\r") : answers.front();
         if (answers.size() > 1) answers.erase(answers.begin());
@@ -63,15 +62,8 @@ class AnsweringLink final : public COM_METHOD {
         return 0;
     }
 
-    bool holding() {
-        std::lock_guard lock(mutex_);
-        return held_ && !released_;
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
+    bool holding() { return gate.holding(); }
+    void release() { gate.release(); }
     std::vector<std::string> lines() {
         std::lock_guard lock(mutex_);
         return lines_;
@@ -81,16 +73,13 @@ class AnsweringLink final : public COM_METHOD {
         return timesMs_;
     }
 
-    std::string hold;
+    ExchangeGate gate;
 
   private:
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::map<std::string, std::vector<std::string>> replies_;
     std::vector<std::string> lines_;
     std::vector<std::int64_t> timesMs_;
-    bool held_ = false;
-    bool released_ = false;
 };
 
 // A rack with an encoder module behind drive module 1 (rows 1 to 3) and none behind drive
@@ -256,7 +245,7 @@ TEST(Moves, AbortWithEncoderLeavesTheStopsToTheMonitor) {
                                                {"CGV", {"_CGV 131075 7\r"}},
                                                {"STS", {"_MOV\r"}},
                                                {"STP", c.stopReplies}});
-        link->hold = "STS";
+        link->gate.holdAt("STS");
 
         Button(main, "buttonCwRun")->click();
         ASSERT_TRUE(WaitFor([&] { return link->holding(); }));
@@ -361,7 +350,7 @@ TEST(Reliability, ClosingTheMainWindowWhileTheMonitorRunsEndsTheProgram) {
     ASSERT_TRUE(Settled(rig));
     AnsweringLink* link = UseAnswers(
         rig, {{"CCU", {"_CCU\r"}}, {"MOV", {"_MOV\r"}}, {"CGV", {"_CGV 131075 7\r"}}, {"STS", {"_MOV\r"}}});
-    link->hold = "STS";
+    link->gate.holdAt("STS");
     Button(main, "buttonCwRun")->click();
     ASSERT_TRUE(WaitFor([&] { return link->holding(); }));
     auto* monitor = main.findChild<TOEMGetPosition*>();
@@ -407,18 +396,16 @@ bool Sent(GuiRig& rig, const std::string& word) {
 TEST(Moves, NoMoveDuringAScanAndNoScanDuringAMove) {
     GuiRig rig;
     rig.useHeldSimulator(kRack);
-    TMainForm& main = rig.start();
+    TMainForm& main = rig.startAsAPerson();
     SetMoveCells(rig, 1);
-    main.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
-    rig.held->holdAt("STS");
+    rig.held->gate.holdAt("STS");
     QTest::keyClick(&main, Qt::Key_A, Qt::ControlModifier);
-    ASSERT_TRUE(WaitFor([&] { return rig.held->holding(); }));
+    ASSERT_TRUE(WaitFor([&] { return rig.held->gate.holding(); }));
     for (const char* name : {"buttonCwRun", "buttonCcwRun", "buttonCwSteps", "buttonCcwSteps"})
         EXPECT_FALSE(Button(main, name)->isEnabled()) << name;
     EXPECT_FALSE(main.grid()->isEnabled());
     QTest::mouseClick(Button(main, "buttonCwRun"), Qt::LeftButton);
-    rig.held->release();
+    rig.held->gate.release();
     ASSERT_TRUE(rig.settle());
     EXPECT_FALSE(Sent(rig, "MOV"));
     EXPECT_EQ(Controls(main), kIdle);
@@ -460,9 +447,8 @@ TEST(Moves, AbortStopsAnEncoderModuleThatNoMonitorFollows) {
 // A type that names no profile cannot be moved: the user is told why and keeps the controls.
 TEST(Moves, AMoveWithAnUnknownTypeIsExplainedAndSendsNothing) {
     GuiRig rig;
-    rig.prompts.realBoxes = true;
     rig.useSimulator(kRack);
-    TMainForm& main = rig.start();
+    TMainForm& main = rig.startAsAPerson();
     SetMoveCells(rig, 1);
     main.grid()->item(0, kColType)->setText("CUSTOM");  // as read from the user memory
     rig.controller->clearTranscript();
