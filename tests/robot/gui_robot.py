@@ -47,6 +47,14 @@ KEYS = ["Escape", "Return", "Tab", "space", "Down", "Up", "BackSpace", "Delete"]
 SHORTCUTS = ["ctrl+a", "ctrl+d", "ctrl+e", "ctrl+s", "alt+f", "alt+h"]
 
 
+TITLE = "Vellumotor Control System"
+
+
+def is_main(name):
+    """The main window's caption always goes on after the program's title; its boxes' is the title."""
+    return name.startswith(TITLE) and name.strip() != TITLE
+
+
 def log(*parts):
     print("robot:", *parts, flush=True)
 
@@ -177,7 +185,7 @@ class Display:
 
     def main_window(self):
         for w, name in self.windows():
-            if name.startswith("Vellumotor Control System"):
+            if is_main(name):
                 return w
         return None
 
@@ -226,6 +234,7 @@ class Robot:
         self.env = dict(os.environ, VM_PIPE_DIR=os.path.join(self.workdir, "pipes"))
         os.makedirs(self.env["VM_PIPE_DIR"], mode=0o700)
         self.slowest_ping = 0.0
+        self.restarts = 0
         self.actions = 0
 
     # --- set-up ---
@@ -245,13 +254,16 @@ class Robot:
         self.env["DISPLAY"] = ":" + number.decode().strip()
         self.env["QT_QPA_PLATFORM"] = "xcb"
 
-    def start_program(self):
+    def start_monitor(self):
         env = dict(self.env, VM_LAN_PORT=str(self.sim.port))
         self.monitor = self.procs.start([self.args.vmcli, "CMON:127.0.0.1"], env=env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(0.5)  # the monitor's endpoint; the program's open waits for it in any case
+
+    def start_program(self):
+        env = dict(self.env, VM_LAN_PORT=str(self.sim.port))
         self.app_log = os.path.join(self.workdir, "program.log")
-        with open(self.app_log, "wb") as out:
+        with open(self.app_log, "ab") as out:
             self.app = self.procs.start([self.args.app, "@CMON", "127.0.0.1"], env=env, cwd=self.workdir,
                                         stdout=out, stderr=subprocess.STDOUT)
         self.x = Display(self.env["DISPLAY"], self.app.pid)
@@ -298,7 +310,7 @@ class Robot:
                 self.x.focus(main)
                 self.xdotool("key", self.rng.choice(SHORTCUTS))
         elif r < 0.86:
-            others = [w for w, n in windows if not n.startswith("Vellumotor Control System")]
+            others = [w for w, n in windows if not is_main(n)]
             if others:
                 self.x.close(self.rng.choice(others))
         elif r < 0.9:
@@ -329,7 +341,13 @@ class Robot:
 
     def probe(self):
         if self.app.poll() is not None:
-            raise Failure("the program ended by itself with status %s" % self.app.returncode)
+            if self.app.returncode != 0:
+                raise Failure("the program ended with status %s" % self.app.returncode)
+            # "Exit" (a click in the File menu, or an "x" typed while it was open) ends the
+            # program as a person may: it is started again.
+            log("the program was ended by its Exit; starting it again")
+            self.restarts += 1
+            self.start_program()
         main = self.x.main_window()
         if main is None:
             raise Failure("the main window is gone while the program runs")
@@ -344,7 +362,7 @@ class Robot:
             self.sim.start()
         # Close what is open in front of the main window, as a person would before leaving.
         for _ in range(40):
-            others = [w for w, n in self.x.windows() if not n.startswith("Vellumotor Control System")]
+            others = [w for w, n in self.x.windows() if not is_main(n)]
             if not others:
                 break
             self.x.focus(others[-1])
@@ -387,6 +405,7 @@ class Robot:
             self.start_xvfb()
             self.sim = Simulator(self.procs, self.args.vmsim, self.workdir)
             self.sim.start()
+            self.start_monitor()
             self.start_program()
             end = time.monotonic() + self.args.duration
             while time.monotonic() < end:
@@ -405,8 +424,8 @@ class Robot:
                 if err:
                     log("program output:", err[-2000:])
             shutil.rmtree(self.workdir, ignore_errors=True)
-        log("passed: %d actions, slowest ping %.0f ms (seed %d)" % (self.actions, self.slowest_ping * 1000,
-                                                                     self.args.seed))
+        log("passed: %d actions, %d restarts after Exit, slowest ping %.0f ms (seed %d)" %
+            (self.actions, self.restarts, self.slowest_ping * 1000, self.args.seed))
         return 0
 
 
