@@ -39,8 +39,8 @@ struct Prompt {
 };
 
 // Records every message and question; questions are answered from `answers`, then No. With
-// `realBoxes` set, each is also shown as the program's real modal box, which the test answers
-// (modal_box.h); the answer from `answers` still decides a question.
+// `realBoxes` set, messages and questions are also shown as the program's real message boxes, which
+// the test answers (modal_box.h); a question's answer is then the button pressed.
 class RecordingPrompts final : public Prompts {
   public:
     void message(QWidget* parent, const QString& text, const QString& title, PromptIcon icon) override {
@@ -49,7 +49,7 @@ class RecordingPrompts final : public Prompts {
     }
     bool askYesNo(QWidget* parent, const QString& text, const QString& title, PromptIcon icon) override {
         shown.push_back({text, title, icon, true});
-        if (realBoxes) boxes_.askYesNo(parent, text, title, icon);
+        if (realBoxes) return boxes_.askYesNo(parent, text, title, icon);
         if (answers.empty()) return false;
         const bool answer = answers.front();
         answers.pop_front();
