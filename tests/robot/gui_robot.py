@@ -51,8 +51,9 @@ TITLE = "Vellumotor Control System"
 
 
 def is_main(name):
-    """The main window's caption always goes on after the program's title; its boxes' is the title."""
-    return name.startswith(TITLE) and name.strip() != TITLE
+    """The main window's caption always goes on after the program's title (at first with a blank
+    only, until the link is open); its message boxes' caption is the title alone."""
+    return name.startswith(TITLE) and name != TITLE
 
 
 def log(*parts):
@@ -276,7 +277,7 @@ class Robot:
             self.app = self.procs.start([self.args.app, "@CMON", "127.0.0.1"], env=env, cwd=self.workdir,
                                         stdout=out, stderr=subprocess.STDOUT)
         self.x = Display(self.env["DISPLAY"], self.app.pid)
-        if not wait_until(self.x.main_window, 20):
+        if not wait_until(self.x.main_window, 30):
             raise Failure("the main window did not appear")
 
     # --- input ---
