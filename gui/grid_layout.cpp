@@ -24,6 +24,12 @@ constexpr RangeRule kRangeRules[] = {
 
 constexpr int kMaxCellLength = 8;
 const QString kResetText = QStringLiteral("100");
+// The tag travels as one word of the store line: a blank would split it, and only printable
+// ASCII survives the line's Latin-1 encoding and the controller's parser.
+const QString kTagCharacters =
+    QStringLiteral("Tag may contain no blanks and only printable ASCII characters");
+
+bool FitsTag(QChar ch) { return ch.unicode() > 0x20 && ch.unicode() < 0x7f; }
 
 }  // namespace
 
@@ -47,6 +53,17 @@ long DecimalValue(const QString& text) {
 
 CellCheck CheckCell(int column, const QString& text) {
     CellCheck result{text, {}};
+    if (column == kColTag) {
+        // The characters the line cannot carry are dropped; a paste too long is cut as well.
+        QString kept;
+        for (const QChar ch : text)
+            if (FitsTag(ch)) kept += ch;
+        if (kept != text) {
+            result.text = kept.left(kMaxCellLength);
+            result.messages << kTagCharacters;
+            return result;
+        }
+    }
     if (text.size() > kMaxCellLength) {
         result.messages << "Input may not contain more than 8 characters";
         result.text = text.left(kMaxCellLength);

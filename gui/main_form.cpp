@@ -18,12 +18,14 @@
 #include <QVBoxLayout>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "gui/app_context.h"
 #include "gui/cabinet_select_form.h"
 #include "gui/diagnostic_form.h"
+#include "gui/emergency_panel_form.h"
 #include "gui/ip_connect_form.h"
 #include "gui/ip_setup_form.h"
 #include "gui/scan_modules_form.h"
@@ -118,6 +120,8 @@ void TMainForm::buildMenus() {
     connect(actionManualIp_, &QAction::triggered, this, [this] {
         if (windows_.ipConnect) windows_.ipConnect->show();
     });
+    actionReconnect_ = add("actionReconnect", "Reconnect", &TMainForm::reconnect);
+    actionReconnect_->setEnabled(false);
     actionIpSetup_ = add("actionDeviceIpSetup", "Device IP Setup", nullptr);
     connect(actionIpSetup_, &QAction::triggered, this, [this] {
         if (windows_.ipSetup) windows_.ipSetup->show();
@@ -341,9 +345,12 @@ void TMainForm::setControllerControls(bool enabled) {
     for (QAction* a :
          {actionEmergency_, actionDiagnostic_, actionStore_, actionDcLevel_, actionClear_, actionScan_})
         a->setEnabled(enabled);
-    for (QPushButton* b : {buttonCcwRun_, buttonCcwSteps_, buttonAbort_, buttonCwSteps_, buttonCwRun_})
-        b->setEnabled(enabled);
-    grid_->setEnabled(enabled);
+    buttonAbort_->setEnabled(enabled);
+    // What a running move took stays off until the move ends.
+    const bool moves = enabled && !moveRunning_;
+    for (QPushButton* b : {buttonCcwRun_, buttonCcwSteps_, buttonCwSteps_, buttonCwRun_})
+        b->setEnabled(moves);
+    grid_->setEnabled(moves);
 }
 
 void TMainForm::setConnectedCaption(const QString& identifier) {
@@ -351,6 +358,12 @@ void TMainForm::setConnectedCaption(const QString& identifier) {
 }
 
 void TMainForm::setLinkDescription(LinkKind kind, const QString& selector) {
+    // The link just opened is the one "Reconnect" opens again. A LAN search that found several
+    // controllers names none yet; the selection names it later.
+    if (!selector.isEmpty()) {
+        lastLink_ = LastLink{kind, selector};
+        updateReconnect();
+    }
     linkKind_ = kind;
     linkDescription_ = QString::fromLatin1(LinkKindName(kind).data()) + " " + selector;
     linkAnswering_ = true;
@@ -363,6 +376,39 @@ void TMainForm::refreshLinkStatus() {
     if (answering == linkAnswering_) return;
     linkAnswering_ = answering;
     linkStatus_->setText(answering ? linkDescription_ : linkDescription_ + ": not answering");
+}
+
+// --- Reconnect ---
+
+void TMainForm::updateReconnect() {
+    actionReconnect_->setEnabled(lastLink_.has_value() && !scan_ && !moveRunning_ && !reconnecting_);
+}
+
+void TMainForm::reconnect() {
+    if (!lastLink_ || scan_ || moveRunning_ || reconnecting_) return;
+    const LastLink last = *lastLink_;
+    reconnecting_ = true;
+    updateReconnect();
+    context_.runner.run(
+        [&ctx = context_, last] {
+            ctx.current.replace(nullptr);  // the old link is closed and destroyed first
+            auto link = ctx.links.create(last.kind);
+            if (!link) return;
+            const std::string selector = last.selector.toStdString();
+            // The USB drivers open a device they have listed; a LAN or pipe link opens its address
+            // directly (a LAN search would broadcast).
+            if (last.kind == LinkKind::Ftdi || last.kind == LinkKind::Hid) link->ListDevices();
+            link->Open(selector);  // the result is not examined: a silent link fails the scan
+            link->selector().assign(selector);
+            ctx.current.replace(std::move(link));
+        },
+        this,
+        [this, last] {
+            reconnecting_ = false;
+            setLinkDescription(last.kind, last.selector);
+            startModuleScan();
+            updateReconnect();
+        });
 }
 
 // --- LAN scan ---
@@ -406,7 +452,15 @@ void TMainForm::scanLan() {
 // --- Module scan ---
 
 void TMainForm::startModuleScan() {
-    if (scan_) return;
+    // A scan never runs beside a move (see startMove).
+    if (moveRunning_) return;
+    if (scan_) {
+        // The caller has just changed the link or the user memory: the scan under way reads what
+        // is now stale, so it ends between two exchanges and a fresh one starts when it has.
+        rescanWanted_ = true;
+        scan_->requestInterruption();
+        return;
+    }
     if (windows_.scanModules) {
         windows_.scanModules->setProgress(0);
         windows_.scanModules->show();
@@ -431,8 +485,19 @@ void TMainForm::startModuleScan() {
         scan_->wait();
         delete scan_;
         scan_ = nullptr;
+        if (rescanWanted_) {
+            rescanWanted_ = false;
+            startModuleScan();
+        }
+        updateReconnect();
     });
+    // No move starts while the scan uses the link; the scan's end gives the controls back.
+    for (QPushButton* b : {buttonCcwRun_, buttonCcwSteps_, buttonCwSteps_, buttonCwRun_})
+        b->setEnabled(false);
+    grid_->setEnabled(false);
+    actionScan_->setEnabled(false);
     scan_->start();
+    updateReconnect();
 }
 
 void TMainForm::scanFinished(int modulesFound, int countersRead) {
@@ -503,8 +568,13 @@ void TMainForm::cellEdited(int row, int column, const QString& text, QLineEdit* 
     (void)row;
     const CellCheck check = CheckCell(column, text);
     if (check.text != text) editor->setText(check.text);
-    for (const QString& message : check.messages)
-        context_.prompts.message(this, message, "Error", PromptIcon::Error);
+    if (check.messages.isEmpty()) return;
+    // The box is shown once the editor's signal has returned: it takes the focus, the grid then
+    // ends the editor and deletes it, and nothing of the editor's own call may run after that.
+    QTimer::singleShot(0, this, [this, messages = check.messages] {
+        for (const QString& message : messages)
+            context_.prompts.message(this, message, "Error", PromptIcon::Error);
+    });
 }
 
 void TMainForm::chooseType(int profile) {
@@ -538,6 +608,7 @@ void TMainForm::storeUserMemory() {
         [&ctx = context_, rows] {
             PCI& pci = ctx.pci;
             ChannelRecord record = pci.channelRecord();
+            StoreOutcome outcome;
             unsigned index = 0;
             for (const Row& row : rows) {
                 record.frequency = row.frequency;
@@ -553,11 +624,31 @@ void TMainForm::storeUserMemory() {
                     record.invertFlag = profile.invertDirection;
                 }
                 pci.setChannelRecord(record);
-                pci.StoreChannel(++index);
+                if (pci.StoreChannel(++index)) outcome.refusedRows << static_cast<int>(index);
             }
-            pci.CommitChannels();
+            outcome.commitRefused = pci.CommitChannels();
+            return outcome;
         },
-        this, [this] { startModuleScan(); });
+        this, [this](const StoreOutcome& outcome) { storeDone(outcome); });
+}
+
+void TMainForm::storeDone(const StoreOutcome& outcome) {
+    if (outcome.refusedRows.isEmpty() && !outcome.commitRefused) {
+        startModuleScan();
+        return;
+    }
+    // The grid keeps what the user typed, so the refused rows can be mended and stored again;
+    // a scan now would put the controller's old values over them.
+    QStringList labels;
+    for (const int row : outcome.refusedRows) labels << ChannelLabel(row);
+    QString text;
+    if (!labels.isEmpty())
+        text = "The controller refused the settings of " + labels.join(", ") +
+               ".\nCheck type and tag of these rows and store again.";
+    if (outcome.commitRefused)
+        text +=
+            QString(text.isEmpty() ? "" : "\n") + "The controller did not save the list in its user memory.";
+    context_.prompts.message(this, text, kProgramTitle, PromptIcon::Error);
 }
 
 void TMainForm::clearUserMemory() {
@@ -575,10 +666,12 @@ void TMainForm::clearUserMemory() {
             record.type.assign(erased);
             record.tag.assign(erased);
             pci.setChannelRecord(record);
-            pci.StoreChannel(1);
-            pci.CommitChannels();
+            StoreOutcome outcome;
+            if (pci.StoreChannel(1)) outcome.refusedRows << 1;
+            outcome.commitRefused = pci.CommitChannels();
+            return outcome;
         },
-        this, [this] { startModuleScan(); });
+        this, [this](const StoreOutcome& outcome) { storeDone(outcome); });
 }
 
 void TMainForm::showVersion() {
@@ -599,6 +692,19 @@ void TMainForm::stopWorkers() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    if (!isEnabled()) {
+        // The diagnostic window or the emergency panel holds this window: it may have a worker
+        // or a move of its own under way. The close waits until that window has given this one
+        // back, and the window in charge comes to the front.
+        event->ignore();
+        for (QWidget* window :
+             {static_cast<QWidget*>(windows_.diagnostic), static_cast<QWidget*>(windows_.emergencyPanel)})
+            if (window && window->isVisible()) {
+                window->raise();
+                window->activateWindow();
+            }
+        return;
+    }
     stopWorkers();
     context_.current.access([](COM_METHOD* link) {
         if (link) link->Close();

@@ -1,11 +1,13 @@
 #pragma once
 // The main window: start-up device search, the actuator grid filled by the module scan, the
 // user-memory store and clear, "Scan LAN" and the menu that opens every other window.
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 #include "gui/grid_layout.h"
 #include "gui/link_factory.h"
@@ -76,12 +78,15 @@ class TMainForm final : public QMainWindow {
     // Shows the module-scan window and starts a scan; ignored while one runs.
     void startModuleScan();
     bool scanRunning() const { return scan_ != nullptr; }
+    bool moveRunning() const { return moveRunning_; }
 
     // Menu actions.
     void scanLan();
     void storeUserMemory();
     void clearUserMemory();
     void showVersion();
+    // Opens the last opened link again (same kind and selector) and scans it.
+    void reconnect();
     void chooseType(int profile);
     // Looks at how the link answered lately and updates the link field.
     void refreshLinkStatus();
@@ -117,6 +122,13 @@ class TMainForm final : public QMainWindow {
 
   private:
     struct SearchResult;
+    // What a store or clear left refused: the 1-based rows whose record the controller did not
+    // take, and whether it refused to save the list.
+    struct StoreOutcome {
+        QList<int> refusedRows;
+        bool commitRefused = false;
+    };
+    void storeDone(const StoreOutcome& outcome);
 
     void buildMenus();
     void buildGrid();
@@ -133,6 +145,7 @@ class TMainForm final : public QMainWindow {
     void cellEdited(int row, int column, const QString& text, QLineEdit* editor);
     void scanFinished(int modulesFound, int countersRead);
     void stopWorkers();
+    void updateReconnect();
     void buildMoveControls();
     void setMoveControls(bool enabled);
     void startMove(std::uint8_t direction, bool steps);
@@ -160,6 +173,7 @@ class TMainForm final : public QMainWindow {
     bool linkAnswering_ = true;
     QAction* actionScanLan_ = nullptr;
     QAction* actionManualIp_ = nullptr;
+    QAction* actionReconnect_ = nullptr;
     QAction* actionIpSetup_ = nullptr;
     QAction* actionEmergency_ = nullptr;
     QAction* actionScan_ = nullptr;
@@ -176,6 +190,14 @@ class TMainForm final : public QMainWindow {
     TModuleScan* scan_ = nullptr;
     QMenu* counterMenu_ = nullptr;
     TOEMGetPosition* monitor_ = nullptr;
+    bool moveRunning_ = false;   // from a move press until its controls come back
+    bool rescanWanted_ = false;  // a scan was asked for while one ran
+    struct LastLink {
+        LinkKind kind;
+        QString selector;
+    };
+    std::optional<LastLink> lastLink_;
+    bool reconnecting_ = false;
 };
 
 }  // namespace vm::gui

@@ -13,6 +13,7 @@
 #include "gui/dc_set_form.h"
 #include "gui/emergency_panel_form.h"
 #include "gui/main_form.h"
+#include "gui/model/vmdef.h"
 #include "gui/thread_oem_get_position.h"
 
 namespace vm::gui {
@@ -79,12 +80,15 @@ void TMainForm::buildMoveControls() {
 }
 
 void TMainForm::setMoveControls(bool enabled) {
+    // Off from a press until the move has ended: no scan starts in between (startModuleScan).
+    moveRunning_ = !enabled;
     grid_->setEnabled(enabled);
     for (QPushButton* b : {buttonCcwRun_, buttonCcwSteps_, buttonCwSteps_, buttonCwRun_}) {
         b->setEnabled(enabled);
         if (enabled) SetBold(b, false);
     }
     fileMenu_->menuAction()->setEnabled(enabled);
+    updateReconnect();
 }
 
 void TMainForm::runPressed(std::uint8_t direction) { startMove(direction, false); }
@@ -92,6 +96,9 @@ void TMainForm::runPressed(std::uint8_t direction) { startMove(direction, false)
 void TMainForm::stepsPressed(std::uint8_t direction) { startMove(direction, true); }
 
 void TMainForm::startMove(std::uint8_t direction, bool steps) {
+    // A scan and a move never share the link: the scan's lines would come between the move's and
+    // its end would give back controls the move took.
+    if (scan_ || moveRunning_) return;
     const int row = state_.selectedRow;
     const auto [m, c] = ChannelOfRow(row);
     const bool encoder = context_.pci.HasEncoderModule(m);
@@ -106,6 +113,17 @@ void TMainForm::startMove(std::uint8_t direction, bool steps) {
         static_cast<std::uint16_t>(DecimalValue(CellText(*grid_, row, kColFrequency))),
         static_cast<std::uint8_t>(DecimalValue(CellText(*grid_, row, kColStepSize))),
         static_cast<std::uint16_t>(steps ? DecimalValue(CellText(*grid_, row, kColSteps)) : 0)};
+    if (FindProfile(context_.vmdm.profiles(), order.type) == nullptr) {
+        // Without a profile there is no rise time or direction to send: nothing goes out.
+        context_.prompts.message(
+            this,
+            "Move not sent: type \"" +
+                QString::fromLatin1(order.type.data(), static_cast<qsizetype>(order.type.size())) +
+                "\" names no Vellumotor profile.\nChoose a type with a right-click on the "
+                "Type cell.",
+            kProgramTitle, PromptIcon::Error);
+        return;
+    }
     SetBold(button, true);
     // The controls go off at the press, before the lines are sent, so a second press cannot queue
     // a second move. The stop request is cleared here too: an Abort pressed before the monitor
@@ -135,8 +153,16 @@ void TMainForm::startMove(std::uint8_t direction, bool steps) {
 void TMainForm::abortPressed() {
     const std::uint8_t m = ChannelOfRow(state_.selectedRow).module;
     if (context_.pci.HasEncoderModule(m)) {
-        // The monitor sends the stops and gives the controls back; this thread sends nothing.
         state_.stopRequest = true;
+        // A running monitor sends the stops and gives the controls back.
+        if (monitor_) return;
+        // No monitor follows the module (a link fault ended it, or the move was started before
+        // the program was): the stop goes out now. It queues behind a move still being sent, and
+        // the monitor that move launches sees the stop request and ends at once.
+        context_.runner.run([&ctx = context_, m] { ctx.vmdm.Stop(m); }, this,
+                            [this] {
+                                if (!monitor_) setMoveControls(true);
+                            });
         return;
     }
     context_.runner.run([&ctx = context_, m] { ctx.vmdm.Stop(m); }, this, [this] { setMoveControls(true); });

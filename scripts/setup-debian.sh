@@ -11,6 +11,7 @@ packages=(
   mariadb-server tango-db dbconfig-no-thanks
   clang libclang-rt-14-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev fonts-dejavu-core
+  xvfb xauth xdotool python3-xlib
 )
 missing=()
 for p in "${packages[@]}"; do

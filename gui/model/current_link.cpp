@@ -10,7 +10,12 @@ bool Transaction::exchange(const char* fmt, ...) {
     link_.command().vformat(fmt, args);
     va_end(args);
     const int result = link_.Exchange();
-    if (health_) health_->record(result != 0);
+    if (health_) {
+        // A reply with nothing in it is no answer either, whatever the link reported: a pipe whose
+        // monitor is gone, for one, reports success with an empty reply.
+        const std::string_view text = link_.reply().view();
+        health_->record(result != 0 || text.find_first_not_of("\r\n") == std::string_view::npos);
+    }
     parser_.Parse(result == 0 ? link_.reply().view() : std::string_view{});
     return result != 0;
 }

@@ -3,11 +3,14 @@
 // the message boxes, a link factory the test sets up, and helpers that wait for the window's
 // jobs and threads to deliver their results.
 #include <QApplication>
+#include <QLineEdit>
 #include <QTableWidget>
 #include <QTest>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -99,6 +102,81 @@ class AbsentLink final : public COM_METHOD {
     int count_;
 };
 
+// Holds the first line that begins with a prefix until the test lets it through: a controller
+// caught in the middle of an exchange. Links call pass() with each line before they answer it.
+class ExchangeGate {
+  public:
+    void holdAt(std::string prefix) {
+        std::lock_guard lock(mutex_);
+        hold_ = std::move(prefix);
+        held_ = released_ = false;
+    }
+    void pass(std::string_view line) {
+        std::unique_lock lock(mutex_);
+        if (hold_.empty() || held_ || !line.starts_with(hold_)) return;
+        held_ = true;
+        changed_.wait(lock, [this] { return released_; });
+    }
+    bool holding() {
+        std::lock_guard lock(mutex_);
+        return held_ && !released_;
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string hold_;
+    bool held_ = false;
+    bool released_ = false;
+};
+
+// The virtual controller behind a link with a gate.
+class HeldSimLink final : public COM_METHOD {
+  public:
+    HeldSimLink(const LinkContext& context, sim::Controller& controller)
+        : COM_METHOD(context), inner_(context, controller) {}
+    bool OpenDefault() override { return inner_.OpenDefault(); }
+    bool Open(std::string_view name) override { return inner_.Open(name); }
+    void Close() override { inner_.Close(); }
+    int ListDevices() override {
+        const int count = inner_.ListDevices();
+        for (std::size_t i = 0; i < COM_METHOD::kDeviceCount; ++i)
+            devices()[i].assign(inner_.devices()[i].view());
+        return count;
+    }
+    int Exchange() override {
+        gate.pass(command().view());
+        inner_.command().assign(command().view());
+        const int result = inner_.Exchange();
+        reply().assign(inner_.reply().view());
+        return result;
+    }
+
+    ExchangeGate gate;
+
+  private:
+    sim::SimLink inner_;
+};
+
+// Opens the editor of a grid cell (1-based row) with a real click and double-click and selects
+// its text; null when none opened.
+inline QLineEdit* OpenCellEditor(QTableWidget& grid, int row, int column) {
+    const QPoint at = grid.visualRect(grid.model()->index(row - 1, column)).center();
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, at);
+    auto* editor = grid.findChild<QLineEdit*>("cellEditor");
+    if (editor) {
+        editor->setFocus();
+        editor->selectAll();
+    }
+    return editor;
+}
+
 // Waits (processing events) until the condition holds; false after the timeout.
 inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000) {
     return QTest::qWaitFor(condition, timeoutMs);
@@ -133,6 +211,19 @@ struct GuiRig {
         };
     }
 
+    // The same, behind a HeldSimLink (`held`, replaced at each open) that the test can stop in
+    // the middle of an exchange.
+    void useHeldSimulator(const std::string& rack) {
+        controller = std::make_unique<sim::Controller>(clock, *sim::ParseRack(rack));
+        links.make = [this](LinkKind kind) -> std::unique_ptr<COM_METHOD> {
+            if (kind != LinkKind::Ftdi) return std::make_unique<AbsentLink>(linkContext);
+            auto link = std::make_unique<HeldSimLink>(linkContext, *controller);
+            held = link.get();
+            return link;
+        };
+    }
+    HeldSimLink* held = nullptr;
+
     // Builds the windows as the program does and shows the main window; waits for the start-up
     // dispatch and, when one starts, the module scan.
     TMainForm& start(const QStringList& arguments = {}) {
@@ -143,6 +234,16 @@ struct GuiRig {
         main.show();
         WaitFor([&] { return started; });
         settle();
+        return main;
+    }
+
+    // The same with the program's real message boxes (answered with modal_box.h) and the main
+    // window active, as a person has it: a box then takes the focus from the widget in use.
+    TMainForm& startAsAPerson(const QStringList& arguments = {}) {
+        prompts.realBoxes = true;
+        TMainForm& main = start(arguments);
+        main.activateWindow();
+        (void)QTest::qWaitForWindowActive(&main);
         return main;
     }
 

@@ -8,8 +8,10 @@
 #include <QSignalSpy>
 
 #include "gui/cabinet_select_form.h"
+#include "gui/grid_layout.h"
 #include "gui/ip_connect_form.h"
 #include "gui/ip_setup_form.h"
+#include "gui/scan_modules_form.h"
 #include "link/tcp_com.h"
 #include "sim/model.h"
 #include "tests/gui/gui_rig.h"
@@ -119,6 +121,37 @@ TEST(IpConnect, EnterConnectsOnceClosesAndScans) {
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(main.statusText(), "Vellumotor controls ready");
     EXPECT_TRUE(rig.prompts.shown.empty());
+}
+
+// A connect while a scan reads the old controller ends that scan and scans the new one.
+TEST(IpConnect, ConnectDuringAScanScansTheNewController) {
+    GuiRig rig;
+    rig.useHeldSimulator("C,O,-,-,-,-");
+    TMainForm& main = rig.start();
+    sim::Controller other(rig.clock, *sim::ParseRack("C,O,C,-,-,-"));
+    rig.links.make = [&](LinkKind kind) -> std::unique_ptr<COM_METHOD> {
+        if (kind == LinkKind::Lan) return std::make_unique<sim::SimLink>(rig.linkContext, other);
+        return nullptr;
+    };
+    rig.held->gate.holdAt("STS");
+    main.startModuleScan();
+    ASSERT_TRUE(WaitFor([&] { return rig.held->gate.holding(); }));
+    TFormIPConnect& dialog = rig.windows->ipConnect();
+    dialog.show();
+    auto* edit = dialog.findChild<QLineEdit*>("editAddress");
+    edit->selectAll();
+    QTest::keyClicks(edit, "10.0.0.9");
+    QTest::keyClick(edit, Qt::Key_Return);
+    rig.held->gate.release();  // the exchange under way ends; the connect replaces the link after it
+    ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
+    ASSERT_TRUE(rig.settle());
+    const auto lines = other.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "GCM \r"), lines.end());
+    EXPECT_EQ(main.statusText(), "Vellumotor controls ready");
+    EXPECT_FALSE(rig.windows->scanModules().isVisible());
+    EXPECT_TRUE(rig.prompts.shown.empty());
+    EXPECT_EQ(rig.cell(7, kColChan), "3A") << "the new controller's rack";
+    rig.context->current.replace(nullptr);
 }
 
 TEST(IpConnect, AFailedOpenWarnsAndScansAllTheSame) {

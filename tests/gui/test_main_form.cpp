@@ -7,15 +7,21 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
 #include <map>
 
 #include "gui/cabinet_select_form.h"
+#include "gui/diagnostic_form.h"
+#include "gui/emergency_panel_form.h"
 #include "gui/grid_layout.h"
 #include "gui/scan_modules_form.h"
 #include "link/ftdi_com.h"
 #include "tests/gui/gui_rig.h"
+#include "tests/gui/modal_box.h"
 #include "tests/support/fake_ftdi.h"
 #include "tests/support/scripted_link.h"
 
@@ -35,6 +41,7 @@ std::map<QString, bool> Usable(TMainForm& main) {
 const std::map<QString, bool> kNotConnected = {
     {"actionScanLan", true},
     {"actionManualIpConnect", true},
+    {"actionReconnect", false},
     {"actionDeviceIpSetup", false},
     {"actionEmergencyPanel", false},
     {"actionAvailableChannels", false},
@@ -236,6 +243,7 @@ TEST(ModuleScan, NoModuleShowsTheMessageAndDisablesTheControls) {
         "Vellumotor Control System not available\n\n-Make sure the correct channel is selected on the PC "
         "interface\n-try to scan again \n   or\n-try to restart the PC interface");
     std::map<QString, bool> expected = kNotConnected;
+    expected["actionReconnect"] = true;  // the link was opened: it can be opened again
     EXPECT_EQ(Usable(main), expected);
 }
 
@@ -293,7 +301,8 @@ struct CellCase {
 
 TEST(Grid, CellCheckResetsAndWarns) {
     const QString f = "Input denied\n 0 <= F <=600", n = "Input denied\n 1 <= N <=50000",
-                  letters = "Only numeric and integer entries!";
+                  letters = "Only numeric and integer entries!",
+                  tag = "Tag may contain no blanks and only printable ASCII characters";
     const CellCase cases[] = {
         {kColFrequency, "601", "100", {f}},
         {kColFrequency, "600", "600", {}},
@@ -306,6 +315,9 @@ TEST(Grid, CellCheckResetsAndWarns) {
         {kColStepSize, " 101", "100", {"Input denied\n 0 <= R <=100"}},
         {kColTag, "abcdefghi", "abcdefgh", {"Input may not contain more than 8 characters"}},
         {kColTag, "x1", "x1", {}},
+        {kColTag, "a b", "ab", {tag}},
+        {kColTag, QString::fromUtf8("st\u00e4ge"), "stge", {tag}},
+        {kColTag, "a\tbcdefghij", "abcdefgh", {tag}},
         {kColParamA, "123456789", "12345678", {"Input may not contain more than 8 characters"}},
     };
     for (const CellCase& c : cases) {
@@ -328,12 +340,54 @@ TEST(Grid, TypingInACellRunsTheCheckOnEveryKeystroke) {
     editor->clear();
     QTest::keyClicks(editor, "601");
     EXPECT_EQ(editor->text(), "100");
+    ASSERT_TRUE(WaitFor([&] { return !rig.prompts.shown.empty(); }));
     ASSERT_EQ(rig.prompts.shown.size(), 1u);
     EXPECT_EQ(rig.prompts.shown[0].title, "Error");
     EXPECT_EQ(rig.prompts.shown[0].text, "Input denied\n 0 <= F <=600");
     // Columns 0, 1 and 3 are never edited.
     for (int column : {kColSel, kColChan, kColType})
         EXPECT_FALSE(grid->item(0, column)->flags() & Qt::ItemIsEditable) << column;
+}
+
+// A real double-click opens the real editor, real keys go into it, and the real message box is
+// dismissed with Enter the way a person does; the cell then holds the corrected text.
+TEST(Grid, CellMessagesDismissedThroughRealBoxesLeaveTheCellCorrected) {
+    struct Case {
+        int column;
+        QString typed;
+        QString message;
+        QString cell;
+    };
+    const Case cases[] = {
+        {kColTemperature, "a", "Only numeric and integer entries!", "100"},
+        {kColFrequency, "601", "Input denied\n 0 <= F <=600", "100"},
+        {kColTag, "abcdefghi", "Input may not contain more than 8 characters", "abcdefgh"},
+        {kColTag, "a b", "Tag may contain no blanks and only printable ASCII characters", "ab"},
+    };
+    GuiRig rig;
+    rig.useSimulator("C,O,-,-,-,-");
+    // The box takes the focus from the editor only when the window holding it is active.
+    TMainForm& main = rig.startAsAPerson();
+    ASSERT_TRUE(main.isActiveWindow());
+    QTableWidget* grid = main.grid();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        QPointer<QLineEdit> editor = OpenCellEditor(*grid, 1, c.column);
+        ASSERT_FALSE(editor.isNull());
+        QString shown;
+        DismissNextMessageBox(
+            [&shown](QMessageBox& box) {
+                shown = box.text();
+                QTest::keyClick(&box, Qt::Key_Return);
+            },
+            200000, 10);
+        QTest::keyClicks(editor, c.typed);
+        ASSERT_TRUE(WaitFor([&] { return !shown.isEmpty(); }));
+        EXPECT_EQ(shown, c.message);
+        if (editor) QTest::keyClick(editor, Qt::Key_Return);
+        ASSERT_TRUE(WaitFor([&] { return grid->findChild<QLineEdit*>("cellEditor") == nullptr; }));
+        EXPECT_EQ(rig.cell(1, c.column), c.cell);
+    }
 }
 
 // --- User memory ---
@@ -361,6 +415,37 @@ TEST(UserMemory, StoreWritesEveryRowAndTheScanReadsItBack) {
     EXPECT_EQ(rig.cell(1, kColFrequency), "450");
     EXPECT_EQ(rig.cell(1, kColType), "PROFILE2");
     EXPECT_EQ(rig.cell(2, kColType), "CUSTOM");
+}
+
+// A row the controller refuses is named, and the grid keeps the user's edits instead of being
+// scanned over with the old values.
+TEST(UserMemory, RefusedRowsAreNamedAndTheEditsKept) {
+    GuiRig rig;
+    rig.useSimulator("C,O,-,-,-,-");
+    TMainForm& main = rig.startAsAPerson();
+    QTableWidget* grid = main.grid();
+    // Row 1A: the tag emptied and the frequency changed, with the real editor.
+    const std::pair<int, QString> edits[] = {{kColTag, ""}, {kColFrequency, "450"}};
+    for (const auto& [column, text] : edits) {
+        QLineEdit* editor = OpenCellEditor(*grid, 1, column);
+        ASSERT_NE(editor, nullptr);
+        QTest::keyClick(editor, Qt::Key_Delete);
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        ASSERT_TRUE(WaitFor([&] { return grid->findChild<QLineEdit*>("cellEditor") == nullptr; }));
+    }
+    rig.controller->clearTranscript();
+    QString shown;
+    AcceptNextMessageBox(&shown);
+    main.findChild<QAction*>("actionStoreUserMemory")->trigger();
+    ASSERT_TRUE(rig.settle());
+    ASSERT_TRUE(WaitFor([&] { return !shown.isEmpty(); }));
+    EXPECT_EQ(
+        shown,
+        "The controller refused the settings of 1A.\nCheck type and tag of these rows and store again.");
+    for (const std::string& line : rig.sent()) EXPECT_FALSE(line.starts_with("GCM")) << "no rescan";
+    EXPECT_EQ(rig.cell(1, kColFrequency), "450");
+    EXPECT_EQ(rig.cell(1, kColTag), "");
 }
 
 TEST(UserMemory, ClearAsksFirst) {
@@ -401,6 +486,78 @@ TEST(MainForm, ClosingTheWindowClosesTheLink) {
     const int before = link->closeCount();
     rig.main().close();
     EXPECT_EQ(link->closeCount(), before + 1);
+}
+
+// While the diagnostic window or the emergency panel holds the main window, a close of the main
+// window is ignored; once that window is closed, the main window closes as ever.
+TEST(MainForm, CloseWaitsForTheWindowThatHoldsTheMainWindow) {
+    for (const char* action : {"actionDiagnostic", "actionEmergencyPanel"}) {
+        SCOPED_TRACE(action);
+        GuiRig rig;
+        rig.useSimulator("C,O,-,-,-,-");
+        TMainForm& main = rig.start();
+        main.findChild<QAction*>(action)->trigger();
+        QWidget* other = action == std::string("actionDiagnostic")
+                             ? static_cast<QWidget*>(&rig.windows->diagnostic())
+                             : static_cast<QWidget*>(&rig.windows->emergencyPanel());
+        ASSERT_TRUE(WaitFor([&] { return other->isVisible() && !main.isEnabled(); }));
+        EXPECT_FALSE(main.close());
+        EXPECT_TRUE(main.isVisible());
+        ASSERT_TRUE(rig.context->current.hasLink());
+        // The diagnostic window stays while its own worker runs: closed again until it goes.
+        ASSERT_TRUE(WaitFor([&] {
+            if (!main.isEnabled()) other->close();
+            return main.isEnabled();
+        }));
+        ASSERT_TRUE(rig.settle());
+        EXPECT_TRUE(main.close());
+        EXPECT_FALSE(main.isVisible());
+    }
+}
+
+// After a lost link, File > Reconnect opens the same link again and scans it; it is off while a
+// scan runs.
+TEST(MainForm, ReconnectReopensTheLastLinkAndScans) {
+    GuiRig rig;
+    rig.useHeldSimulator("C,O,-,-,-,-");
+    TMainForm& main = rig.start();
+    auto* reconnect = main.findChild<QAction*>("actionReconnect");
+    ASSERT_NE(reconnect, nullptr);
+    EXPECT_TRUE(reconnect->isEnabled());
+    rig.controller->addFault(Rule(sim::Fault::NoReply, "", 1000));
+    main.startModuleScan();
+    ASSERT_TRUE(rig.settle());
+    EXPECT_EQ(main.statusText(), "No Vellumotors found");
+    EXPECT_FALSE(main.findChild<QAction*>("actionAvailableChannels")->isEnabled());
+    EXPECT_TRUE(reconnect->isEnabled());
+
+    rig.controller->clearFaults();
+    rig.held = nullptr;
+    reconnect->trigger();
+    ASSERT_TRUE(WaitFor([&] { return rig.held != nullptr; }));
+    rig.held->gate.holdAt("STS");
+    ASSERT_TRUE(WaitFor([&] { return rig.held->gate.holding(); }));
+    EXPECT_FALSE(reconnect->isEnabled()) << "off while the scan runs";
+    rig.held->gate.release();
+    ASSERT_TRUE(rig.settle());
+    EXPECT_EQ(main.statusText(), "Vellumotor controls ready");
+    EXPECT_EQ(std::count(rig.links.requested.begin(), rig.links.requested.end(), LinkKind::Ftdi), 2);
+    EXPECT_EQ(main.linkStatusText(), "USB VMSIM0001");
+    EXPECT_TRUE(reconnect->isEnabled());
+}
+
+// A link that reports success with nothing in the reply (a pipe whose monitor is gone) does not
+// answer either.
+TEST(MainForm, EmptyRepliesTurnTheLinkFieldToNotAnswering) {
+    GuiRig rig;
+    rig.links.make = [&rig](LinkKind) {
+        auto link = std::make_unique<vm::test::ScriptedLink>(rig.linkContext);
+        link->answerEverything("", 0);
+        return link;
+    };
+    TMainForm& main = rig.start({"@CMON", "127.0.0.1"});
+    main.refreshLinkStatus();
+    EXPECT_EQ(main.linkStatusText(), "Pipe 127.0.0.1: not answering");
 }
 
 TEST(MainForm, VersionBox) {

@@ -24,6 +24,7 @@
 #include "gui/grid_layout.h"
 #include "gui/thread_oem_get_position.h"
 #include "tests/gui/gui_rig.h"
+#include "tests/gui/modal_box.h"
 #include "tests/support/scripted_link.h"
 
 namespace vm::gui::test {
@@ -47,14 +48,13 @@ class AnsweringLink final : public COM_METHOD {
     int Exchange() override {
         const std::string line(command().view());
         const std::string word = line.substr(0, line.find_first_of(" \r"));
-        std::unique_lock lock(mutex_);
-        lines_.push_back(line);
-        timesMs_.push_back(clock().nowMs());
-        if (!hold.empty() && !held_ && line.starts_with(hold)) {
-            held_ = true;
-            changed_.notify_all();
-            changed_.wait(lock, [this] { return released_; });
+        {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+            timesMs_.push_back(clock().nowMs());
         }
+        gate.pass(line);
+        std::lock_guard lock(mutex_);
         std::vector<std::string>& answers = replies_[word];
         std::string answer = answers.empty() ? std::string("CNR\r") : answers.front();
         if (answers.size() > 1) answers.erase(answers.begin());
@@ -62,15 +62,8 @@ class AnsweringLink final : public COM_METHOD {
         return 0;
     }
 
-    bool holding() {
-        std::lock_guard lock(mutex_);
-        return held_ && !released_;
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
+    bool holding() { return gate.holding(); }
+    void release() { gate.release(); }
     std::vector<std::string> lines() {
         std::lock_guard lock(mutex_);
         return lines_;
@@ -80,16 +73,13 @@ class AnsweringLink final : public COM_METHOD {
         return timesMs_;
     }
 
-    std::string hold;
+    ExchangeGate gate;
 
   private:
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::map<std::string, std::vector<std::string>> replies_;
     std::vector<std::string> lines_;
     std::vector<std::int64_t> timesMs_;
-    bool held_ = false;
-    bool released_ = false;
 };
 
 // A rack with an encoder module behind drive module 1 (rows 1 to 3) and none behind drive
@@ -255,7 +245,7 @@ TEST(Moves, AbortWithEncoderLeavesTheStopsToTheMonitor) {
                                                {"CGV", {"_CGV 131075 7\r"}},
                                                {"STS", {"_MOV\r"}},
                                                {"STP", c.stopReplies}});
-        link->hold = "STS";
+        link->gate.holdAt("STS");
 
         Button(main, "buttonCwRun")->click();
         ASSERT_TRUE(WaitFor([&] { return link->holding(); }));
@@ -360,7 +350,7 @@ TEST(Reliability, ClosingTheMainWindowWhileTheMonitorRunsEndsTheProgram) {
     ASSERT_TRUE(Settled(rig));
     AnsweringLink* link = UseAnswers(
         rig, {{"CCU", {"_CCU\r"}}, {"MOV", {"_MOV\r"}}, {"CGV", {"_CGV 131075 7\r"}}, {"STS", {"_MOV\r"}}});
-    link->hold = "STS";
+    link->gate.holdAt("STS");
     Button(main, "buttonCwRun")->click();
     ASSERT_TRUE(WaitFor([&] { return link->holding(); }));
     auto* monitor = main.findChild<TOEMGetPosition*>();
@@ -393,6 +383,87 @@ TEST(Reliability, ClosingTheMainWindowDuringAScan) {
         QTest::qWait(5);
         EXPECT_FALSE(main.scanRunning());
     }
+}
+
+bool Sent(GuiRig& rig, const std::string& word) {
+    for (const std::string& line : rig.sent())
+        if (line.starts_with(word)) return true;
+    return false;
+}
+
+// A scan and a move never share the link: the move buttons are off while a scan runs, and a scan
+// asked for while a move runs does not start (its end would give the buttons back mid-move).
+TEST(Moves, NoMoveDuringAScanAndNoScanDuringAMove) {
+    GuiRig rig;
+    rig.useHeldSimulator(kRack);
+    TMainForm& main = rig.startAsAPerson();
+    SetMoveCells(rig, 1);
+    rig.held->gate.holdAt("STS");
+    QTest::keyClick(&main, Qt::Key_A, Qt::ControlModifier);
+    ASSERT_TRUE(WaitFor([&] { return rig.held->gate.holding(); }));
+    for (const char* name : {"buttonCwRun", "buttonCcwRun", "buttonCwSteps", "buttonCcwSteps"})
+        EXPECT_FALSE(Button(main, name)->isEnabled()) << name;
+    EXPECT_FALSE(main.grid()->isEnabled());
+    QTest::mouseClick(Button(main, "buttonCwRun"), Qt::LeftButton);
+    rig.held->gate.release();
+    ASSERT_TRUE(rig.settle());
+    EXPECT_FALSE(Sent(rig, "MOV"));
+    EXPECT_EQ(Controls(main), kIdle);
+
+    rig.controller->clearTranscript();
+    QTest::mouseClick(Button(main, "buttonCwRun"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return main.positionMonitorRunning(); }));
+    QTest::keyClick(&main, Qt::Key_A, Qt::ControlModifier);
+    main.startModuleScan();  // as a store or a connection dialog asks for one
+    EXPECT_FALSE(main.scanRunning());
+    EXPECT_EQ(Controls(main), kMoving);
+    QTest::mouseClick(Button(main, "buttonAbort"), Qt::LeftButton);
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_FALSE(Sent(rig, "GCM"));
+    EXPECT_EQ(Controls(main), kIdle);
+    EXPECT_FALSE(rig.context->vmdm.Status(1));
+    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+}
+
+// Abort reaches an encoder module that no monitor follows: one moving since before the program
+// started, or whose monitor a link fault ended.
+TEST(Moves, AbortStopsAnEncoderModuleThatNoMonitorFollows) {
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    TMainForm& main = rig.start();
+    ASSERT_FALSE(rig.context->vmdm.Move(1, 1, "PROFILE1", 293, 1, 100, 100, 0));
+    rig.controller->clearTranscript();
+    QTableWidget* grid = main.grid();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->model()->index(0, kColChan)).center());
+    QTest::mouseClick(Button(main, "buttonAbort"), Qt::LeftButton);
+    ASSERT_TRUE(Settled(rig));
+    EXPECT_EQ(rig.sent(), std::vector<std::string>{"STP 1\r"});
+    EXPECT_FALSE(rig.context->vmdm.Status(1));
+    EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+    EXPECT_EQ(Controls(main), kIdle);
+}
+
+// A type that names no profile cannot be moved: the user is told why and keeps the controls.
+TEST(Moves, AMoveWithAnUnknownTypeIsExplainedAndSendsNothing) {
+    GuiRig rig;
+    rig.useSimulator(kRack);
+    TMainForm& main = rig.startAsAPerson();
+    SetMoveCells(rig, 1);
+    main.grid()->item(0, kColType)->setText("CUSTOM");  // as read from the user memory
+    rig.controller->clearTranscript();
+    for (const char* name : {"buttonCwRun", "buttonCcwSteps"}) {
+        QString shown;
+        AcceptNextMessageBox(&shown);
+        QTest::mouseClick(Button(main, name), Qt::LeftButton);
+        ASSERT_TRUE(WaitFor([&] { return !shown.isEmpty(); }));
+        EXPECT_EQ(shown,
+                  "Move not sent: type \"CUSTOM\" names no Vellumotor profile.\nChoose a type with a "
+                  "right-click on the Type cell.");
+        EXPECT_EQ(Controls(main), kIdle);
+        EXPECT_FALSE(Bold(main, name));
+    }
+    EXPECT_TRUE(rig.sent().empty());
 }
 
 TEST(CounterMenu, ResetAndGetPositionShowTheCount) {
