@@ -705,6 +705,17 @@ void TMainForm::closeEvent(QCloseEvent* event) {
             }
         return;
     }
+    if (moveRunning_ && !closeStopSent_) {
+        // The program ends with the window: a module left running could no longer be stopped.
+        // The monitor ends first, then the stop (one exchange, queued behind a move line still
+        // under way) goes out, and the close goes on once it has ended.
+        event->ignore();
+        closeStopSent_ = true;
+        stopPositionMonitors();
+        context_.runner.run([&ctx = context_, m = moveModule_] { ctx.vmdm.Stop(m); }, this,
+                            [this] { close(); });
+        return;
+    }
     stopWorkers();
     context_.current.access([](COM_METHOD* link) {
         if (link) link->Close();

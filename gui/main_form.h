@@ -190,8 +190,10 @@ class TMainForm final : public QMainWindow {
     TModuleScan* scan_ = nullptr;
     QMenu* counterMenu_ = nullptr;
     TOEMGetPosition* monitor_ = nullptr;
-    bool moveRunning_ = false;   // from a move press until its controls come back
-    bool rescanWanted_ = false;  // a scan was asked for while one ran
+    bool moveRunning_ = false;     // from a move press until its controls come back
+    std::uint8_t moveModule_ = 0;  // the module of the last move pressed
+    bool closeStopSent_ = false;   // the close has stopped the moving module and may go on
+    bool rescanWanted_ = false;    // a scan was asked for while one ran
     struct LastLink {
         LinkKind kind;
         QString selector;

@@ -131,6 +131,7 @@ void TMainForm::startMove(std::uint8_t direction, bool steps) {
     setMoveControls(false);
     const bool monitor = steps || encoder;
     if (monitor) state_.stopRequest = false;
+    moveModule_ = m;
     context_.runner.run(
         [&ctx = context_, order, encoder] {
             if (encoder) {
@@ -139,13 +140,22 @@ void TMainForm::startMove(std::uint8_t direction, bool steps) {
                 else
                     ctx.oem.CountDown(order.module, order.channel);
             }
-            // A failed move leaves the controls off until Abort or the monitor gives them back.
-            ctx.vmdm.Move(order.module, order.channel, order.type, order.temperature, order.direction,
-                          order.frequency, order.stepSize, order.steps);
+            if (!ctx.vmdm.Move(order.module, order.channel, order.type, order.temperature, order.direction,
+                               order.frequency, order.stepSize, order.steps))
+                return true;
+            // The reply was lost or refused, yet the line may have reached the module and started
+            // it: stop it (the stop Abort sends) before the controls come back.
+            ctx.vmdm.Stop(order.module);
+            return false;
         },
         this,
-        [this, button, steps, monitor] {
-            if (monitor) launchPositionMonitor();
+        [this, button, steps, monitor](bool started) {
+            if (!started) {
+                setMoveControls(true);
+                return;
+            }
+            // A close under way has sent the stop already: no monitor follows the move.
+            if (monitor && !closeStopSent_) launchPositionMonitor();
             if (steps) SetBold(button, false);
         });
 }

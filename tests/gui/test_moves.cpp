@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -87,6 +88,15 @@ class AnsweringLink final : public COM_METHOD {
 constexpr const char* kRack = "C,O,C,-,-,-";
 
 QPushButton* Button(TMainForm& main, const char* name) { return main.findChild<QPushButton*>(name); }
+
+// A fault on every move line (or, with an empty word, on every line).
+sim::FaultRule MoveFault(sim::Fault fault, std::string text = {}, std::string word = "MOV") {
+    sim::FaultRule rule;
+    rule.fault = fault;
+    rule.word = std::move(word);
+    rule.text = std::move(text);
+    return rule;
+}
 
 // The drive values of a row: PROFILE1 at 293 K and 100 % gives the rise time 30.
 void SetMoveCells(GuiRig& rig, int row, const QString& steps = "50") {
@@ -194,11 +204,11 @@ TEST(Moves, ButtonsSendTheirLinesAndTheMonitorFollows) {
          {{"MOV 3 1 100 100 0 30 1 S\r", "_MOV\r"}, {"STP 3\r", "_STP\r"}},
          true,
          {}},
-        {"a failed move keeps the controls off until Abort",
+        {"a refused move is stopped at once and gives the controls back",
          8,
          "buttonCwRun",
          {{"MOV 3 1 100 100 0 30 2 S\r", "CNR\r"}, {"STP 3\r", "_STP\r"}},
-         true,
+         false,
          {}},
     };
     for (const MoveCase& c : cases) {
@@ -338,9 +348,52 @@ TEST(Moves, RunMovesUntilAbort) {
     }
 }
 
+// A move line whose reply is lost or refused may still have started the module (the virtual
+// controller runs the move and then loses or replaces the reply): the module is stopped at once,
+// no monitor follows and the controls come back.
+TEST(Moves, AMoveWithoutAnAcknowledgementIsStoppedAtOnce) {
+    const struct {
+        const char* what;
+        int row;
+        const char* button;
+        sim::FaultRule fault;
+    } cases[] = {
+        {"run without encoder, reply lost", 7, "buttonCwRun", MoveFault(sim::Fault::NoReply)},
+        {"run without encoder, refused", 7, "buttonCcwRun", MoveFault(sim::Fault::Answer, "CNR")},
+        {"run with encoder, reply lost", 1, "buttonCwRun", MoveFault(sim::Fault::NoReply)},
+        {"steps without encoder, reply lost", 8, "buttonCwSteps", MoveFault(sim::Fault::NoReply)},
+        {"steps with encoder, refused", 2, "buttonCcwSteps", MoveFault(sim::Fault::Answer, "MNF")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GuiRig rig;
+        rig.useSimulator(kRack);
+        TMainForm& main = rig.start();
+        SetMoveCells(rig, c.row, "5000");
+        main.state().selectedRow = static_cast<std::uint8_t>(c.row);
+        const std::uint8_t m = ChannelOfRow(c.row).module;
+        rig.controller->addFault(c.fault);
+        rig.controller->clearTranscript();
+
+        Button(main, c.button)->click();
+        ASSERT_TRUE(Settled(rig));
+        std::vector<std::string> sent = rig.sent();
+        const auto move = std::find_if(sent.begin(), sent.end(),
+                                       [](const std::string& line) { return line.starts_with("MOV "); });
+        ASSERT_NE(move, sent.end());
+        EXPECT_EQ(std::vector<std::string>(move + 1, sent.end()),
+                  std::vector<std::string>{"STP " + std::to_string(m) + "\r"});
+        EXPECT_FALSE(main.positionMonitorRunning());
+        EXPECT_EQ(Controls(main), kIdle);
+        EXPECT_FALSE(Bold(main, c.button));
+        EXPECT_FALSE(rig.context->vmdm.Status(m));
+        EXPECT_EQ(rig.context->vmdm.status(), "_STP");
+    }
+}
+
 // Closing the main window while the monitor follows a Run move ends the program (the event loop
 // returns, here with the DC-level dialog still shown): the monitor is asked to stop, finishes the
-// exchange under way and sends nothing more.
+// exchange under way, and the module is stopped before the link closes.
 TEST(Reliability, ClosingTheMainWindowWhileTheMonitorRunsEndsTheProgram) {
     GuiRig rig;
     rig.useSimulator(kRack);
@@ -348,8 +401,11 @@ TEST(Reliability, ClosingTheMainWindowWhileTheMonitorRunsEndsTheProgram) {
     SetMoveCells(rig, 1);
     rig.windows->dcSet().show();
     ASSERT_TRUE(Settled(rig));
-    AnsweringLink* link = UseAnswers(
-        rig, {{"CCU", {"_CCU\r"}}, {"MOV", {"_MOV\r"}}, {"CGV", {"_CGV 131075 7\r"}}, {"STS", {"_MOV\r"}}});
+    AnsweringLink* link = UseAnswers(rig, {{"CCU", {"_CCU\r"}},
+                                           {"MOV", {"_MOV\r"}},
+                                           {"CGV", {"_CGV 131075 7\r"}},
+                                           {"STS", {"_MOV\r"}},
+                                           {"STP", {"_STP\r"}}});
     link->gate.holdAt("STS");
     Button(main, "buttonCwRun")->click();
     ASSERT_TRUE(WaitFor([&] { return link->holding(); }));
@@ -368,7 +424,45 @@ TEST(Reliability, ClosingTheMainWindowWhileTheMonitorRunsEndsTheProgram) {
     exchange.join();
     EXPECT_FALSE(main.positionMonitorRunning());
     EXPECT_EQ(link->lines(), (std::vector<std::string>{"CCU 11 1\r", "MOV 1 1 100 100 0 30 1 S\r",
-                                                       "CGV 11 1\r", "STS 1\r"}));
+                                                       "CGV 11 1\r", "STS 1\r", "STP 1\r"}));
+}
+
+// The close stops a module that no monitor follows too, and a link that no longer answers cannot
+// hold it: the stop is one bounded exchange.
+TEST(Reliability, ClosingTheMainWindowDuringAMoveStopsTheModule) {
+    const struct {
+        const char* what;
+        int row;
+        const char* button;
+        bool deadLink;
+    } cases[] = {
+        {"run without encoder", 7, "buttonCwRun", false},
+        {"steps with encoder", 2, "buttonCcwSteps", false},
+        {"run without encoder, link dead", 7, "buttonCcwRun", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GuiRig rig;
+        rig.useSimulator(kRack);
+        TMainForm& main = rig.start();
+        SetMoveCells(rig, c.row, "5000");
+        main.state().selectedRow = static_cast<std::uint8_t>(c.row);
+        const std::uint8_t m = ChannelOfRow(c.row).module;
+        Button(main, c.button)->click();
+        ASSERT_TRUE(WaitFor([&] { return rig.context->runner.pending() == 0; }));
+        ASSERT_TRUE(main.moveRunning());
+        if (c.deadLink) rig.controller->addFault(MoveFault(sim::Fault::NoReply, {}, ""));
+        rig.controller->clearTranscript();
+
+        QTimer::singleShot(0, &main, [&] { main.close(); });
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });  // a guard only
+        EXPECT_EQ(QApplication::exec(), 0) << "the program did not end";
+        const std::vector<std::string> sent = rig.sent();
+        ASSERT_FALSE(sent.empty());
+        EXPECT_EQ(sent.back(), "STP " + std::to_string(m) + "\r");
+        if (c.deadLink) continue;
+        EXPECT_EQ(rig.controller->Process("STS " + std::to_string(m) + "\r"), "_STP\r");
+    }
 }
 
 // A scan ended by the close is deleted at once; its queued end must not touch it again.
