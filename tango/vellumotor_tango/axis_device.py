@@ -40,7 +40,7 @@ _LIMIT_SWITCHES_DESCRIPTION = (
 _kept = {}
 
 
-class VellumotorAxis(Device):
+class VellumotorAxis(shared.EvaluatedState, Device):
     """One drive channel of a Vellumotor controller, with the usual motor attributes.
 
     State ON when idle, MOVING while the drive module steps, ALARM when a failsafe bit is set (its
@@ -154,14 +154,6 @@ class VellumotorAxis(Device):
             else:
                 self.set_state(DevState.ON)
                 self.set_status(f"Axis {axis.label} is idle" + (f"; {self._note}" if self._note else ""))
-
-    def dev_state(self):
-        self._evaluate()
-        return self.get_state()
-
-    def dev_status(self):
-        self._evaluate()
-        return self.get_status()
 
     def _fail(self, error: Exception, origin: str):
         reason = "VM_LinkError" if isinstance(error, vm.LinkError) else "VM_ControllerError"

@@ -28,7 +28,7 @@ def _flagged(state: vm.ClosedLoopState) -> str:
     return ", ".join(parts)
 
 
-class VellumotorClosedLoop(Device):
+class VellumotorClosedLoop(shared.EvaluatedState, Device):
     """The closed loop of one controller: up to three stages held at set-points on their sensors.
 
     The loop's axes are 0, 1 and 2; set-points are numbers from -1 to 1 that the controller maps
@@ -99,14 +99,6 @@ class VellumotorClosedLoop(Device):
             else:
                 self.set_state(DevState.ON)
                 self.set_status("The closed loop holds its set-points")
-
-    def dev_state(self):
-        self._evaluate()
-        return self.get_state()
-
-    def dev_status(self):
-        self._evaluate()
-        return self.get_status()
 
     def _follow(self):
         """Send State change events until the loop no longer settles (or the device goes)."""

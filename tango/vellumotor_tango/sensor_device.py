@@ -17,7 +17,7 @@ _POLL_MS = 200
 _ABS_CHANGE = "1e-8"
 
 
-class VellumotorSensor(Device):
+class VellumotorSensor(shared.EvaluatedState, Device):
     """One channel of a resistive sensor module: the position of the stage wired to it.
 
     Positions are in metres (linear stage) or radians (rotary stage), from the stage type in the
@@ -85,14 +85,6 @@ class VellumotorSensor(Device):
             else:
                 self.set_state(DevState.ON)
                 self.set_status(f"Sensor {sensor.label} reads stage {vm.stage(sensor.stage).word}")
-
-    def dev_state(self):
-        self._evaluate()
-        return self.get_state()
-
-    def dev_status(self):
-        self._evaluate()
-        return self.get_status()
 
     def _call(self, origin: str, action):
         with self._lock:

@@ -58,24 +58,37 @@ def device_names(domain: str, instance: str, labels: List[str]):
     return f"{base}/controller", {label: f"{base}/{label.lower()}" for label in labels}
 
 
-def write_database(path: str, instance: str, selector: str, controller: str, axes: dict) -> None:
-    """A Tango file database with the devices and their properties."""
+def _file_database(path: str, mode: str, instance: str, classes: dict, properties: dict) -> None:
+    """Write the instance's devices by class ({class: [names]}) to a Tango file database (mode "w"
+    starts it, "a" adds to it), then their properties ({name: {property: value}})."""
     import tango
 
+    with open(path, mode) as f:
+        for klass, names in classes.items():
+            if names:
+                f.write(f"{PROGRAM}/{instance}/DEVICE/{klass}: {', '.join(names)}\n")
+    db = tango.Database(path)
+    for name, values in properties.items():
+        db.put_device_property(name, values)
+
+
+def _stored_selector(selector: str) -> str:
+    """The selector as a file database keeps it: an empty property cannot be stored there (a blank
+    means the same to connect()), and a database splits values at commas, so a simulator's rack
+    goes in without them."""
     from . import shared
 
-    with open(path, "w") as f:
-        f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorController: {controller}\n")
-        if axes:
-            f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorAxis: {', '.join(axes.values())}\n")
-    db = tango.Database(path)
-    # An empty property cannot be stored in the file database; a blank means the same to connect().
-    # A database splits values at commas, so a simulator's rack goes in without them.
-    selector = shared.without_commas(selector) or " "
-    db.put_device_property(controller, {"Selector": selector})
+    return shared.without_commas(selector) or " "
+
+
+def write_database(path: str, instance: str, selector: str, controller: str, axes: dict) -> None:
+    """A Tango file database with the devices and their properties."""
+    selector = _stored_selector(selector)
+    properties = {controller: {"Selector": selector}}
     for label, name in axes.items():
-        channel = "ABC".index(label[1]) + 1
-        db.put_device_property(name, {"Selector": selector, "Module": label[0], "Channel": channel})
+        properties[name] = {"Selector": selector, "Module": label[0], "Channel": "ABC".index(label[1]) + 1}
+    _file_database(path, "w", instance, {"VellumotorController": [controller], "VellumotorAxis": list(axes.values())},
+                   properties)
 
 
 def sensor_devices(domain: str, instance: str, text: str):
@@ -94,19 +107,12 @@ def sensor_devices(domain: str, instance: str, text: str):
 
 def add_positioning_devices(path: str, instance: str, selector: str, closed_loop: str, sensors: dict) -> None:
     """Add the closed-loop device and the sensor devices to the file database of write_database."""
-    import tango
-
-    from . import shared
-
-    with open(path, "a") as f:
-        f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorClosedLoop: {closed_loop}\n")
-        if sensors:
-            f.write(f"{PROGRAM}/{instance}/DEVICE/VellumotorSensor: {', '.join(sensors)}\n")
-    db = tango.Database(path)
-    selector = shared.without_commas(selector) or " "
-    db.put_device_property(closed_loop, {"Selector": selector})
+    selector = _stored_selector(selector)
+    properties = {closed_loop: {"Selector": selector}}
     for name, (slot, channel, word) in sensors.items():
-        db.put_device_property(name, {"Selector": selector, "Module": slot, "Channel": channel, "Stage": word})
+        properties[name] = {"Selector": selector, "Module": slot, "Channel": channel, "Stage": word}
+    _file_database(path, "a", instance, {"VellumotorClosedLoop": [closed_loop], "VellumotorSensor": list(sensors)},
+                   properties)
 
 
 def file_database_classes(classes, path: str, instance: str):

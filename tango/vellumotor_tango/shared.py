@@ -78,3 +78,16 @@ def close_all() -> None:
         for ctl in _controllers.values():
             ctl.close()
         _controllers.clear()
+
+
+class EvaluatedState:
+    """State and Status worked out afresh on every read: a device mixes this in before
+    ``tango.server.Device`` and defines ``_evaluate()``, which sets both."""
+
+    def dev_state(self):
+        self._evaluate()
+        return self.get_state()
+
+    def dev_status(self):
+        self._evaluate()
+        return self.get_status()
