@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTest>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -218,11 +219,16 @@ struct GuiRig {
         links.make = [this](LinkKind kind) -> std::unique_ptr<COM_METHOD> {
             if (kind != LinkKind::Ftdi) return std::make_unique<AbsentLink>(linkContext);
             auto link = std::make_unique<HeldSimLink>(linkContext, *controller);
+            if (!holdNewLinksAt.empty()) link->gate.holdAt(holdNewLinksAt);
             held = link.get();
             return link;
         };
     }
-    HeldSimLink* held = nullptr;
+    // The link the program made last; links are made on the runner's thread.
+    std::atomic<HeldSimLink*> held = nullptr;
+    // Set before the program makes a link: its gate holds from its first exchange on, so a test
+    // catches a scan that starts at once on the new link.
+    std::string holdNewLinksAt;
 
     // Builds the windows as the program does and shows the main window; waits for the start-up
     // dispatch and, when one starts, the module scan.

@@ -133,16 +133,16 @@ TEST(IpConnect, ConnectDuringAScanScansTheNewController) {
         if (kind == LinkKind::Lan) return std::make_unique<sim::SimLink>(rig.linkContext, other);
         return nullptr;
     };
-    rig.held->gate.holdAt("STS");
+    rig.held.load()->gate.holdAt("STS");
     main.startModuleScan();
-    ASSERT_TRUE(WaitFor([&] { return rig.held->gate.holding(); }));
+    ASSERT_TRUE(WaitFor([&] { return rig.held.load()->gate.holding(); }));
     TFormIPConnect& dialog = rig.windows->ipConnect();
     dialog.show();
     auto* edit = dialog.findChild<QLineEdit*>("editAddress");
     edit->selectAll();
     QTest::keyClicks(edit, "10.0.0.9");
     QTest::keyClick(edit, Qt::Key_Return);
-    rig.held->gate.release();  // the exchange under way ends; the connect replaces the link after it
+    rig.held.load()->gate.release();  // the exchange under way ends; the connect replaces the link after it
     ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
     ASSERT_TRUE(rig.settle());
     const auto lines = other.lines();

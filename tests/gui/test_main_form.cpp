@@ -533,12 +533,11 @@ TEST(MainForm, ReconnectReopensTheLastLinkAndScans) {
 
     rig.controller->clearFaults();
     rig.held = nullptr;
+    rig.holdNewLinksAt = "STS";
     reconnect->trigger();
-    ASSERT_TRUE(WaitFor([&] { return rig.held != nullptr; }));
-    rig.held->gate.holdAt("STS");
-    ASSERT_TRUE(WaitFor([&] { return rig.held->gate.holding(); }));
+    ASSERT_TRUE(WaitFor([&] { return rig.held != nullptr && rig.held.load()->gate.holding(); }));
     EXPECT_FALSE(reconnect->isEnabled()) << "off while the scan runs";
-    rig.held->gate.release();
+    rig.held.load()->gate.release();
     ASSERT_TRUE(rig.settle());
     EXPECT_EQ(main.statusText(), "Vellumotor controls ready");
     EXPECT_EQ(std::count(rig.links.requested.begin(), rig.links.requested.end(), LinkKind::Ftdi), 2);
