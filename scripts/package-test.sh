@@ -124,9 +124,11 @@ for doc in vmcontrol/guide.md vmcontrol/usage.md vmcontrol/install.md vmcontrol/
     vellumotor-tango/tango.md; do
     [[ -s "$root/usr/share/doc/$doc" ]] || fail "no /usr/share/doc/$doc"
 done
-# The guide's pictures are installed with it.
-for picture in $(grep -o '](images/[^)]*)' docs/guide.md | sed 's/^](//; s/)$//' | sort -u); do
-    [[ -s "$root/usr/share/doc/vmcontrol/$picture" ]] || fail "the installed guide lacks $picture"
+# Each installed page's pictures are installed with it, in the same package.
+for page in vmcontrol/guide.md python3-vellumotor/python.md vellumotor-tango/tango.md; do
+    for picture in $(grep -o '](images/[^)]*)' "$root/usr/share/doc/$page" | sed 's/^](//; s/)$//' | sort -u); do
+        [[ -s "$root/usr/share/doc/$(dirname "$page")/$picture" ]] || fail "the installed $page lacks $picture"
+    done
 done
 
 echo "== docs/usage.md and docs/guide.md"
