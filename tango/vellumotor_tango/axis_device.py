@@ -268,8 +268,9 @@ class VellumotorAxis(shared.EvaluatedState, Device):
         except vm.Error as e:
             self._fail(e, "Position")
         quality = AttrQuality.ATTR_CHANGING if self._moving_here() else AttrQuality.ATTR_VALID
-        if self._setpoint is not None:
-            self.get_device_attr().get_w_attr_by_name("Position").set_write_value(self._setpoint)
+        # The set field shows the target of the last write, else where the axis is.
+        target = value if self._setpoint is None else self._setpoint
+        shared.show_as_set(self, "Position", target)
         return value, time.time(), quality
 
     @Position.write
@@ -297,6 +298,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
 
     @attribute(dtype=float, access=AttrWriteType.READ_WRITE, format="%g",
                doc="Position minus Sign x DialPosition, user units; DefinePosition sets it. Kept over a restart")
+    @shared.in_force
     def Offset(self):
         return self._offset
 
@@ -309,6 +311,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
 
     @attribute(dtype=int, access=AttrWriteType.READ_WRITE,
                doc="+1 or -1: the direction of Position against the dial (-1: clockwise steps lower Position)")
+    @shared.in_force
     def Sign(self):
         return self._sign
 
@@ -322,6 +325,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
 
     @attribute(dtype=float, access=AttrWriteType.READ_WRITE, format="%g",
                doc="Encoder counts (with encoder) or steps (without) per user unit. Kept over a restart")
+    @shared.in_force
     def Step_per_unit(self):
         return self._spu
 
@@ -338,6 +342,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
     @attribute(dtype=float, access=AttrWriteType.READ_WRITE, format="%g",
                doc="User units per second: Frequency / steps per user unit (with encoder that needs CountsPerStep). "
                    "A write sets Frequency, rounded to whole steps per second, 1 to 65535")
+    @shared.in_force
     def Velocity(self):
         velocity = self._velocity("Velocity")
         return (math.nan, time.time(), AttrQuality.ATTR_INVALID) if velocity is None else velocity
@@ -366,6 +371,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
     @attribute(dtype=float, access=AttrWriteType.READ_WRITE, unit="s", format="%g",
                doc="Time to reach Velocity: 0, fixed. The drive steps at its full frequency from the first step "
                    "(no ramp); writes other than 0 are refused")
+    @shared.in_force
     def Acceleration(self):
         return 0.0
 
@@ -376,6 +382,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
     @attribute(dtype=float, access=AttrWriteType.READ_WRITE, unit="s", format="%g",
                doc="Time to stop from Velocity: 0, fixed. The drive stops at once after its last step "
                    "(no ramp); writes other than 0 are refused")
+    @shared.in_force
     def Deceleration(self):
         return 0.0
 
@@ -386,6 +393,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
     @attribute(dtype=float, access=AttrWriteType.READ_WRITE, format="%g",
                doc="Velocity at the start of a move: the same as Velocity, since the drive has no ramp. "
                    "Writes other than the current Velocity are refused (write Velocity instead)")
+    @shared.in_force
     def Base_rate(self):
         velocity = self._velocity("Base_rate")
         return (math.nan, time.time(), AttrQuality.ATTR_INVALID) if velocity is None else velocity
@@ -403,6 +411,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
         return [False, False, False]
 
     @attribute(dtype=int, access=AttrWriteType.READ_WRITE, unit="Hz", min_value=1, max_value=65535)
+    @shared.in_force
     def Frequency(self):
         return self._axis_or_fail("Frequency").settings.frequency
 
@@ -411,6 +420,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
         self._axis_or_fail("Frequency").settings.frequency = int(value)
 
     @attribute(dtype=int, access=AttrWriteType.READ_WRITE, unit="%", min_value=0, max_value=100)
+    @shared.in_force
     def StepSize(self):
         return self._axis_or_fail("StepSize").settings.step_size
 
@@ -419,6 +429,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
         self._axis_or_fail("StepSize").settings.step_size = int(value)
 
     @attribute(dtype=int, access=AttrWriteType.READ_WRITE, unit="K", min_value=0, max_value=65535)
+    @shared.in_force
     def Temperature(self):
         return self._axis_or_fail("Temperature").settings.temperature
 
@@ -427,6 +438,7 @@ class VellumotorAxis(shared.EvaluatedState, Device):
         self._axis_or_fail("Temperature").settings.temperature = int(value)
 
     @attribute(dtype=str, access=AttrWriteType.READ_WRITE, doc="Drive profile: NONE, PROFILE1, PROFILE2, PROFILE3")
+    @shared.in_force
     def Type(self):
         return self._axis_or_fail("Type").settings.type
 

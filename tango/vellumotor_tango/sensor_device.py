@@ -127,6 +127,7 @@ class VellumotorSensor(shared.EvaluatedState, Device):
         unit="%",
         doc="Excitation duty cycle of the whole module: 0 (off) or 10 to 100 %",
     )
+    @shared.in_force
     def Excitation(self):
         return self._call("Excitation", lambda s: s.module.excitation[1])
 
@@ -140,6 +141,7 @@ class VellumotorSensor(shared.EvaluatedState, Device):
         unit="Hz",
         doc="Excitation frequency of the whole module, 1 to 30000 Hz",
     )
+    @shared.in_force
     def ExcitationFrequency(self):
         return self._call("ExcitationFrequency", lambda s: s.module.excitation[0])
 

@@ -9,10 +9,13 @@ install a controller of their own under any name with :func:`install`.
 
 from __future__ import annotations
 
+import functools
+import math
 import re
 import threading
 from typing import Dict
 
+import tango
 import vellumotor as vm
 
 _lock = threading.Lock()
@@ -78,6 +81,32 @@ def close_all() -> None:
         for ctl in _controllers.values():
             ctl.close()
         _controllers.clear()
+
+
+def in_force(read):
+    """Wraps the read of a read/write attribute so that each read also sets the attribute's write
+    value to what it read: a client's set field then starts from the value in force, never from
+    0 before anyone wrote (a GUI user who confirms that field must not write Sign 0). A value
+    that cannot be read (NaN) leaves the write value alone."""
+
+    @functools.wraps(read)
+    def read_in_force(self, *args):
+        result = read(self, *args)
+        show_as_set(self, read.__name__, result[0] if isinstance(result, tuple) else result)
+        return result
+
+    return read_in_force
+
+
+def show_as_set(device, name: str, value) -> None:
+    """Sets the write value of a read/write attribute where Tango allows it: a value outside the
+    attribute's limits (an axis that ran past a soft limit) leaves the last one in place."""
+    if isinstance(value, float) and math.isnan(value):
+        return
+    try:
+        device.get_device_attr().get_w_attr_by_name(name).set_write_value(value)
+    except tango.DevFailed:
+        pass
 
 
 class EvaluatedState:

@@ -148,3 +148,30 @@ def test_reset_failsafe_clears_the_alarm():
             assert "RFS 1\r" in sim.lines() and axis.state() == DevState.ON
 
     isolated(body)
+
+
+@pytest.mark.parametrize("kind", ["axis", "sensor"])
+def test_set_fields_start_from_the_values_in_force(kind):
+    """A GUI's set field shows the write value: before any write it must be the value in force,
+    not 0, and it follows a change made through another attribute."""
+
+    def body():
+        from vellumotor_tango import VellumotorAxis, VellumotorSensor
+
+        if kind == "axis":
+            context, _ = device(VellumotorAxis, Module=1, Channel=1, CountsPerStep=1, PositionOffset=300)
+        else:
+            context, _ = device(VellumotorSensor, Module=5, Channel=1, Stage="MAPLE1-ENC")
+        with context as dev:
+            dev.set_source(tango.DevSource.DEV)
+            names = [a.name for a in dev.attribute_list_query() if a.writable == tango.AttrWriteType.READ_WRITE]
+            assert len(names) == (12 if kind == "axis" else 2)
+            for name in names:
+                read = dev.read_attribute(name)
+                assert read.w_value == read.value, name
+            if kind == "axis":
+                dev.Velocity = 50  # sets Frequency
+                read = dev.read_attribute("Frequency")
+                assert read.w_value == read.value == 50
+
+    isolated(body)
